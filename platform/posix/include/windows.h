@@ -175,6 +175,11 @@ typedef struct _OSVERSIONINFOA {
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA versionInfo);
 DWORD WINAPI GetCurrentProcessId(void);
 DWORD WINAPI GetCurrentThreadId(void);
+// The pseudo handle of the calling process; ReadProcessMemory accepts only it
+// and reads without faulting, failing on memory that cannot be read.
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI ReadProcessMemory(HANDLE process, LPCVOID baseAddress, LPVOID buffer, SIZE_T size,
+                              SIZE_T* bytesRead);
 
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
