@@ -1,0 +1,188 @@
+// Puts back the terminal attributes and the title the stand-in changed, at exit and on fatal signals.
+#include "platform/posix/terminal.h"
+
+#include <atomic>
+#include <errno.h>
+#include <fcntl.h>
+#include <mutex>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// One terminal whose attributes were changed. Records are only ever appended,
+// and a record is complete before the count that publishes it grows, so the
+// signal handler can read them without a lock.
+struct SavedTerminal {
+    pid_t owner;  // A forked child must not put back its parent's terminals.
+    dev_t device;
+    int fd;  // A duplicate of our own, so the program closing its descriptor does no harm.
+    struct termios attributes;
+};
+
+constexpr int kMaxTerminals = 8;
+SavedTerminal g_savedTerminals[kMaxTerminals];
+std::atomic<int> g_savedCount{0};
+std::atomic<pid_t> g_titlePushedBy{0};
+std::mutex g_saveLock;
+
+const int kFatalSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT};
+
+const char kTitlePop[] = "\033[23;0t";
+
+void OnFatalSignal(int signalNumber)
+{
+    int savedErrno = errno;
+    RestoreTerminalsNow();
+    // Die of the same signal, so the parent sees the right status. The signal
+    // is blocked while this handler runs and is delivered once it returns.
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+    errno = savedErrno;
+}
+
+void RestoreAtExit() { RestoreTerminalsNow(); }
+
+// Installs the exit and signal hooks once per process image. A forked child
+// inherits both, and they check the owner of each record.
+void InstallRestoreHooks()
+{
+    static bool installed = false;
+    if (installed) {
+        return;
+    }
+    installed = true;
+    atexit(RestoreAtExit);
+    for (int signalNumber : kFatalSignals) {
+        struct sigaction previous;
+        if (sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler != SIG_DFL) {
+            continue;  // Ignored or handled by someone else: leave it so.
+        }
+        struct sigaction action;
+        memset(&action, 0, sizeof(action));
+        action.sa_handler = OnFatalSignal;
+        sigemptyset(&action.sa_mask);
+        for (int blocked : kFatalSignals) {
+            sigaddset(&action.sa_mask, blocked);
+        }
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+}  // namespace
+
+bool SaveTerminalAttributes(int fd)
+{
+    struct stat status;
+    struct termios attributes;
+    if (fstat(fd, &status) != 0 || tcgetattr(fd, &attributes) != 0) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(g_saveLock);
+    InstallRestoreHooks();
+    pid_t self = getpid();
+    int count = g_savedCount.load();
+    for (int i = 0; i < count; ++i) {
+        if (g_savedTerminals[i].owner == self && g_savedTerminals[i].device == status.st_rdev) {
+            return true;
+        }
+    }
+    if (count == kMaxTerminals) {
+        return true;  // Beyond any real use; such a terminal is simply not put back.
+    }
+    int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0) {
+        return true;
+    }
+    g_savedTerminals[count] = SavedTerminal{self, status.st_rdev, copy, attributes};
+    g_savedCount.store(count + 1);
+    return true;
+}
+
+bool MarkTitlePushed()
+{
+    std::lock_guard<std::mutex> lock(g_saveLock);
+    InstallRestoreHooks();
+    pid_t self = getpid();
+    return g_titlePushedBy.exchange(self) != self;
+}
+
+void RestoreTerminalsNow()
+{
+    pid_t self = getpid();
+    int count = g_savedCount.load();
+    for (int i = 0; i < count; ++i) {
+        const SavedTerminal& saved = g_savedTerminals[i];
+        if (saved.owner == self) {
+            tcsetattr(saved.fd, TCSANOW, &saved.attributes);
+        }
+    }
+    if (g_titlePushedBy.exchange(0) != self) {
+        return;
+    }
+    int tty = OpenControllingTerminal();
+    if (tty < 0) {
+        return;
+    }
+    ssize_t ignored = write(tty, kTitlePop, sizeof(kTitlePop) - 1);
+    (void)ignored;
+    close(tty);
+}
+
+void IgnoreBrokenPipes()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction previous;
+        if (sigaction(SIGPIPE, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL) {
+            signal(SIGPIPE, SIG_IGN);
+        }
+    });
+}
+
+int OpenControllingTerminal()
+{
+    int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    if (!isatty(fd)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+size_t WriteFully(int fd, const void* bytes, size_t count)
+{
+    IgnoreBrokenPipes();
+    const char* next = static_cast<const char*>(bytes);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = write(fd, next + done, count - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+ssize_t ReadRetrying(int fd, void* buffer, size_t count)
+{
+    ssize_t n;
+    do {
+        n = read(fd, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
