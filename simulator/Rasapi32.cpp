@@ -1,0 +1,286 @@
+// The simulated dial-up supervisor: the six functions of the supervisor library over the state file.
+//
+// Built as librasapi32.so beside the program, and in variants that lack
+// SuprvRequest (SIM_WITHOUT_REQUEST) or SuprvDeInitialize
+// (SIM_WITHOUT_DEINITIALIZE) for the program's tests.
+#include "simulator/SimState.h"
+#include "simulator/SimStore.h"
+#include "supervisor/SupervisorApi.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#if defined(_WIN32)
+#define SIM_EXPORT extern "C" __declspec(dllexport)
+#else
+#define SIM_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+// The injected crashes must be real processor faults, so neither the
+// compiler nor a sanitizer may step in front of them.
+#if defined(__GNUC__)
+#define SIM_RAW_FAULT __attribute__((noinline, no_sanitize("address", "undefined")))
+#else
+#define SIM_RAW_FAULT
+#endif
+
+static SimState g_state;
+static bool g_ready;
+
+static SIM_RAW_FAULT int Recurse(volatile char* previous)
+{
+    volatile char frame[512];
+    frame[0] = previous != nullptr ? previous[0] : 1;
+    if (frame[0] == 0x7F) {
+        return 0;  // Never: frame[0] is always 1. It keeps the recursion visibly finite to the compiler.
+    }
+    return Recurse(frame) + frame[511];
+}
+
+static SIM_RAW_FAULT void Crash(SimCrashKind kind)
+{
+    switch (kind) {
+    case SIM_CRASH_NULL: {
+        int* volatile target = nullptr;
+        *target = 0x5A;
+        break;
+    }
+    case SIM_CRASH_DIVIDE: {
+        volatile int divisor = 0;
+        volatile int quotient = 100 / divisor;
+        (void)quotient;
+        break;
+    }
+    case SIM_CRASH_RECURSION:
+        Recurse(nullptr);
+        break;
+    }
+}
+
+static void CrashIfAsked(SimFunction function)
+{
+    if (g_state.faults.crashFunction == function) {
+        Crash(g_state.faults.crashKind);
+    }
+}
+
+SIM_EXPORT uint32_t WINAPI SuprvInitialize(uint32_t* zero)
+{
+    (void)zero;
+    SimStateFree(&g_state);
+    g_ready = false;
+    uint32_t result = SimLoad(&g_state);
+    if (result != SIM_OK) {
+        SimStateFree(&g_state);
+        return result;
+    }
+    CrashIfAsked(SIM_FN_INITIALIZE);
+    if (g_state.faults.initializeResult != 0) {
+        result = g_state.faults.initializeResult;
+        SimStateFree(&g_state);
+        return result;
+    }
+    g_ready = true;
+    return SIM_OK;
+}
+
+#if !defined(SIM_WITHOUT_DEINITIALIZE)
+SIM_EXPORT uint32_t WINAPI SuprvDeInitialize(void)
+{
+    if (!g_ready) {
+        return SIM_ERROR_NOT_READY;
+    }
+    CrashIfAsked(SIM_FN_DEINITIALIZE);
+    SimStateFree(&g_state);
+    g_ready = false;
+    return SIM_OK;
+}
+#endif
+
+SIM_EXPORT uint32_t WINAPI SuprvEnumAccessInfo(char* buffer, uint32_t* byteCount, uint32_t* nameCount)
+{
+    if (byteCount == nullptr || nameCount == nullptr) {
+        return SIM_ERROR_INVALID_PARAMETER;
+    }
+    if (!g_ready) {
+        *byteCount = 0;
+        *nameCount = 0;
+        return SIM_ERROR_NOT_READY;
+    }
+    CrashIfAsked(SIM_FN_ENUM);
+    if (g_state.faults.enumerationFails) {
+        *byteCount = 0;
+        *nameCount = 0;
+        return SIM_ERROR_GEN_FAILURE;
+    }
+    // The names one after another, each ended by a zero byte, and one more
+    // zero byte closing the list; an empty list is two zero bytes.
+    uint64_t needed = 1;
+    for (uint32_t i = 0; i < g_state.count; ++i) {
+        needed += strlen(g_state.devices[i].name) + 1;
+    }
+    if (needed < 2) {
+        needed = 2;
+    }
+    if (needed > 0xFFFFFFFFu) {
+        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+    uint32_t names = g_state.count + g_state.faults.extraNames;
+    if (buffer == nullptr || *byteCount < needed) {
+        *byteCount = static_cast<uint32_t>(needed);
+        *nameCount = names;
+        return SIM_ERROR_INSUFFICIENT_BUFFER;
+    }
+    char* out = buffer;
+    for (uint32_t i = 0; i < g_state.count; ++i) {
+        size_t length = strlen(g_state.devices[i].name) + 1;
+        memcpy(out, g_state.devices[i].name, length);
+        out += length;
+    }
+    memset(out, 0, static_cast<size_t>(buffer + needed - out));
+    *byteCount = static_cast<uint32_t>(needed);
+    *nameCount = names;
+    return SIM_OK;
+}
+
+SIM_EXPORT uint32_t WINAPI SuprvGetAccessInfo(const char* deviceName, void* record, uint32_t* size)
+{
+    if (deviceName == nullptr || size == nullptr) {
+        return SIM_ERROR_INVALID_PARAMETER;
+    }
+    if (!g_ready) {
+        return SIM_ERROR_NOT_READY;
+    }
+    CrashIfAsked(SIM_FN_GET);
+    const SimDevice* device = SimFindDevice(&g_state, deviceName);
+    if (device == nullptr) {
+        *size = 0;
+        return SIM_ERROR_DEVICE_NOT_EXIST;
+    }
+    uint32_t recordSize = SimRecordSize(&g_state);
+    const SimFaults& faults = g_state.faults;
+    if (record == nullptr || *size < recordSize) {
+        *size = recordSize;
+        return faults.recordSizeSet ? faults.recordSizeResult : SIM_ERROR_INSUFFICIENT_BUFFER;
+    }
+    if (faults.getResult != 0 && (faults.getDevice[0] == 0 || strcmp(faults.getDevice, deviceName) == 0)) {
+        return faults.getResult;
+    }
+    SimFillRecord(device, static_cast<unsigned char*>(record), recordSize);
+    *size = recordSize;
+    return SIM_OK;
+}
+
+// Applies a record handed back to SuprvSetAccessInfo. Only the flags word
+// may differ from what SuprvGetAccessInfo gave out; a record with any other
+// byte changed is refused whole.
+static uint32_t ApplyRecord(SimState* state, SimDevice* device, void* context)
+{
+    const unsigned char* record = static_cast<const unsigned char*>(context);
+    uint32_t size = SimRecordSize(state);
+    unsigned char local[SIM_RECORD_SIZE];
+    unsigned char* expected = size <= sizeof(local) ? local : static_cast<unsigned char*>(malloc(size));
+    if (expected == nullptr) {
+        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+    SimFillRecord(device, expected, size);
+    bool carried = true;
+    for (uint32_t i = 0; i < size && carried; ++i) {
+        carried = (i >= 148 && i < 152) || record[i] == expected[i];
+    }
+    if (expected != local) {
+        free(expected);
+    }
+    if (!carried) {
+        return SIM_ERROR_INVALID_DATA;
+    }
+    if (size < 152) {
+        return SIM_ERROR_INVALID_DATA;
+    }
+    uint32_t flags = static_cast<uint32_t>(record[148]) | static_cast<uint32_t>(record[149]) << 8 |
+                     static_cast<uint32_t>(record[150]) << 16 | static_cast<uint32_t>(record[151]) << 24;
+    SimApplyFlags(device, flags);
+    return SIM_OK;
+}
+
+SIM_EXPORT uint32_t WINAPI SuprvSetAccessInfo(void* record)
+{
+    if (record == nullptr) {
+        return SIM_ERROR_INVALID_PARAMETER;
+    }
+    if (!g_ready) {
+        return SIM_ERROR_NOT_READY;
+    }
+    CrashIfAsked(SIM_FN_SET);
+    const char* name = static_cast<const char*>(record);
+    if (memchr(name, 0, SIM_NAME_SIZE) == nullptr) {
+        return SIM_ERROR_INVALID_PARAMETER;
+    }
+    return SimCommitDevice(&g_state, name, ApplyRecord, record);
+}
+
+#if !defined(SIM_WITHOUT_REQUEST)
+// The device a record handed back by the caller belongs to: the name at its start.
+static SimDevice* DeviceOfRecord(const void* record)
+{
+    if (record == nullptr) {
+        return nullptr;
+    }
+    const char* name = static_cast<const char*>(record);
+    if (memchr(name, 0, SIM_NAME_SIZE) == nullptr) {
+        return nullptr;
+    }
+    return SimFindDevice(&g_state, name);
+}
+
+static uint32_t DropCall(SimState* state, SimDevice* device, void* context)
+{
+    (void)state;
+    (void)context;
+    int32_t status = device->status;
+    bool inCall = status == SUPRV_STATUS_CONNECTED || status == SUPRV_STATUS_CALLING_BACK ||
+                  status == SUPRV_STATUS_ANSWERING || status == SUPRV_STATUS_HANGING_UP;
+    if (inCall || device->user[0] != 0) {
+        SimDropCall(device);
+    }
+    return SIM_OK;
+}
+
+SIM_EXPORT uint32_t WINAPI SuprvRequest(uint32_t code, void* request, uint32_t zero)
+{
+    (void)zero;
+    if (!g_ready) {
+        return SIM_ERROR_NOT_READY;
+    }
+    CrashIfAsked(SIM_FN_REQUEST);
+    if (request == nullptr) {
+        return SIM_ERROR_INVALID_PARAMETER;
+    }
+    if (code == SUPRV_REQUEST_STATUS) {
+        SuprvStatusRequest* status = static_cast<SuprvStatusRequest*>(request);
+        const SimDevice* device = DeviceOfRecord(status->device);
+        if (device == nullptr) {
+            return SIM_ERROR_DEVICE_NOT_EXIST;
+        }
+        status->status = device->status;
+        return SIM_OK;
+    }
+    if (code == SUPRV_REQUEST_USER) {
+        SuprvUserRequest* user = static_cast<SuprvUserRequest*>(request);
+        const SimDevice* device = DeviceOfRecord(user->device);
+        if (device == nullptr) {
+            return SIM_ERROR_DEVICE_NOT_EXIST;
+        }
+        memcpy(user->user, device->user, sizeof(user->user));
+        return SIM_OK;
+    }
+    if (code == SUPRV_REQUEST_DISCONNECT) {
+        if (DeviceOfRecord(request) == nullptr) {
+            return SIM_ERROR_DEVICE_NOT_EXIST;
+        }
+        // The record's own name: catching up with the file may move the devices.
+        return SimCommitDevice(&g_state, static_cast<const char*>(request), DropCall, nullptr);
+    }
+    return SIM_ERROR_NOT_SUPPORTED;
+}
+#endif

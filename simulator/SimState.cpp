@@ -1,0 +1,883 @@
+// The simulated supervisor's devices: the built-in set, look-up, and the state file's text form.
+//
+// The state file is line-oriented text, bytes as they are (the C locale):
+//
+//   suprv-state 1 generation 5f0c2a1b9d3e4788     first line, always
+//   # a comment                                   comments and blank lines anywhere
+//   fault crash SuprvRequest divide               fault knobs, see ParseFault
+//   device Modem1                                 a device block: name to the end of the line
+//     type modem                                  "key value" lines, the value running
+//     flags 0x00000001                            to the end of the line; \\ \t \r \n
+//     speed 57600                                 and \xHH stand for a backslash and
+//     port COM1                                   for bytes that cannot stand in a line
+//     server PPP
+//     status Monitoring                           a name or a number
+//     user                                        an empty value: nobody logged in
+//     comment External modem
+//   end
+//   change Modem1                                 a change block: sets the named
+//     flags 0x00000000                            fields of an existing device
+//     status Idle
+//   end
+//
+// Device blocks make up the snapshot; every change is appended as a change
+// block. A change block that a dying writer cut short at the very end of the
+// file is ignored. Anything else that does not read as above makes the whole
+// file corrupt.
+#include "simulator/SimState.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+void SimStateInit(SimState* state)
+{
+    memset(state, 0, sizeof(*state));
+}
+
+void SimStateFree(SimState* state)
+{
+    free(state->devices);
+    free(state->index);
+    SimStateInit(state);
+}
+
+void SimStateMove(SimState* to, SimState* from)
+{
+    SimStateFree(to);
+    *to = *from;
+    SimStateInit(from);
+}
+
+static uint32_t HashName(const char* name)
+{
+    uint32_t hash = 2166136261u;
+    for (; *name != 0; ++name) {
+        hash = (hash ^ static_cast<unsigned char>(*name)) * 16777619u;
+    }
+    return hash;
+}
+
+static void IndexInsert(uint32_t* index, uint32_t indexSize, const char* name, uint32_t position)
+{
+    uint32_t slot = HashName(name) & (indexSize - 1);
+    while (index[slot] != 0) {
+        slot = (slot + 1) & (indexSize - 1);
+    }
+    index[slot] = position + 1;
+}
+
+static uint32_t Reindex(SimState* state, uint32_t wanted)
+{
+    uint32_t size = 16;
+    while (size < wanted * 2) {
+        size *= 2;
+    }
+    uint32_t* index = static_cast<uint32_t*>(calloc(size, sizeof(uint32_t)));
+    if (index == nullptr) {
+        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+    for (uint32_t i = 0; i < state->count; ++i) {
+        IndexInsert(index, size, state->devices[i].name, i);
+    }
+    free(state->index);
+    state->index = index;
+    state->indexSize = size;
+    return SIM_OK;
+}
+
+SimDevice* SimFindDevice(const SimState* state, const char* name)
+{
+    if (state->indexSize == 0) {
+        return nullptr;
+    }
+    uint32_t slot = HashName(name) & (state->indexSize - 1);
+    while (state->index[slot] != 0) {
+        SimDevice* device = &state->devices[state->index[slot] - 1];
+        if (strcmp(device->name, name) == 0) {
+            return device;
+        }
+        slot = (slot + 1) & (state->indexSize - 1);
+    }
+    return nullptr;
+}
+
+void SimDeviceDefaults(SimDevice* device)
+{
+    memset(device, 0, sizeof(*device));
+    device->speed = 57600;
+    device->status = 0;
+}
+
+uint32_t SimAddDevice(SimState* state, const SimDevice* device)
+{
+    if (device->name[0] == 0 || SimFindDevice(state, device->name) != nullptr) {
+        return SIM_ERROR_INVALID_DATA;
+    }
+    if (state->count == state->capacity) {
+        uint32_t capacity = state->capacity == 0 ? 8 : state->capacity * 2;
+        void* grown = realloc(state->devices, static_cast<size_t>(capacity) * sizeof(SimDevice));
+        if (grown == nullptr) {
+            return SIM_ERROR_NOT_ENOUGH_MEMORY;
+        }
+        state->devices = static_cast<SimDevice*>(grown);
+        state->capacity = capacity;
+    }
+    if ((state->count + 1) * 2 > state->indexSize) {
+        uint32_t result = Reindex(state, state->count + 1);
+        if (result != SIM_OK) {
+            return result;
+        }
+    }
+    state->devices[state->count] = *device;
+    IndexInsert(state->index, state->indexSize, device->name, state->count);
+    ++state->count;
+    return SIM_OK;
+}
+
+static void CopyText(char* destination, size_t size, const char* text)
+{
+    size_t length = strlen(text);
+    if (length >= size) {
+        length = size - 1;
+    }
+    memcpy(destination, text, length);
+    destination[length] = 0;
+}
+
+struct BuiltInDevice {
+    const char* name;
+    const char* type;
+    uint32_t flags;
+    const char* server;
+    const char* port;
+    int32_t status;
+    const char* user;
+    const char* comment;
+};
+
+static const BuiltInDevice builtInDevices[] = {
+    {"Modem1", "modem", 0x00000001, "PPP", "COM1", 3, "", "External 56k modem on the first serial port"},
+    {"Modem2", "modem", 0x00000001, "PPP", "COM2", 2, "guest", "Internal modem, line 2"},
+    {"ISDN1", "isdn", 0x00000100, "SLIP", "ISDN1",
+     0, "",
+     "ISDN adapter of the branch office. It takes calls on both B channels when the server is "
+     "started, but it is kept stopped outside office hours, so that nobody dials in at night; "
+     "the staff start it each morning with the command line tool and stop it again at six."},
+    {"Cable1", "cable", 0x00000000, "", "LPT1", 0, "", ""},
+};
+
+uint32_t SimLoadBuiltIn(SimState* state)
+{
+    for (const BuiltInDevice& entry : builtInDevices) {
+        SimDevice device;
+        SimDeviceDefaults(&device);
+        CopyText(device.name, sizeof(device.name), entry.name);
+        CopyText(device.type, sizeof(device.type), entry.type);
+        CopyText(device.server, sizeof(device.server), entry.server);
+        CopyText(device.port, sizeof(device.port), entry.port);
+        CopyText(device.user, sizeof(device.user), entry.user);
+        CopyText(device.comment, sizeof(device.comment), entry.comment);
+        device.flags = entry.flags;
+        device.status = entry.status;
+        uint32_t result = SimAddDevice(state, &device);
+        if (result != SIM_OK) {
+            return result;
+        }
+    }
+    return SIM_OK;
+}
+
+void SimFormatUnsigned(char* out, uint32_t value)
+{
+    char digits[16];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) {
+        *out++ = digits[--count];
+    }
+    *out = 0;
+}
+
+uint32_t SimGenerate(SimState* state, uint32_t count)
+{
+    static const char* const types[] = {"modem", "isdn", "cable"};
+    for (uint32_t i = 1; i <= count; ++i) {
+        SimDevice device;
+        SimDeviceDefaults(&device);
+        memcpy(device.name, "Line", 4);
+        SimFormatUnsigned(device.name + 4, i);
+        CopyText(device.type, sizeof(device.type), types[(i - 1) % 3]);
+        CopyText(device.server, sizeof(device.server), "PPP");
+        CopyText(device.comment, sizeof(device.comment), "Generated device");
+        uint32_t result = SimAddDevice(state, &device);
+        if (result != SIM_OK) {
+            return result;
+        }
+    }
+    return SIM_OK;
+}
+
+static const char* const statusNames[] = {"Idle",     "HangingUp",   "Connected", "Monitoring",
+                                          "AnsweringTimeout", "CallingBack", "Answering", "MonitoringFailed"};
+
+const char* SimStatusName(int32_t status)
+{
+    if (status < 0 || status > 7) {
+        return nullptr;
+    }
+    return statusNames[status];
+}
+
+void SimApplyFlags(SimDevice* device, uint32_t flags)
+{
+    device->flags = flags;
+    bool enabled = (flags & 1) != 0;
+    if (enabled && device->status == 0) {
+        device->status = 3;
+        return;
+    }
+    // Stopping the server ends the waiting for calls, not a call in progress.
+    bool waiting = device->status == 3 || device->status == 4 || device->status == 6 || device->status == 7;
+    if (!enabled && waiting) {
+        device->status = 0;
+    }
+}
+
+void SimDropCall(SimDevice* device)
+{
+    device->user[0] = 0;
+    device->status = (device->flags & 1) != 0 ? 3 : 0;
+}
+
+uint32_t SimRecordSize(const SimState* state)
+{
+    return state->faults.recordSizeSet ? state->faults.recordSize : SIM_RECORD_SIZE;
+}
+
+static void PutText(unsigned char* record, uint32_t size, uint32_t offset, const char* text, size_t width)
+{
+    if (offset >= size) {
+        return;
+    }
+    size_t count = strlen(text) + 1;
+    if (count > width) {
+        count = width;
+    }
+    if (count > size - offset) {
+        count = size - offset;
+    }
+    memcpy(record + offset, text, count);
+}
+
+static void PutWord(unsigned char* record, uint32_t size, uint32_t offset, uint32_t value)
+{
+    for (uint32_t i = 0; i < 4 && offset + i < size; ++i) {
+        record[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+    }
+}
+
+void SimFillRecord(const SimDevice* device, unsigned char* record, uint32_t size)
+{
+    uint32_t hash = HashName(device->name);
+    for (uint32_t i = 0; i < size; ++i) {
+        record[i] = static_cast<unsigned char>((hash >> (8 * (i & 3))) ^ (i * 37));
+    }
+    PutText(record, size, 0, device->name, SIM_NAME_SIZE);
+    PutText(record, size, 129, device->type, SIM_TYPE_SIZE);
+    PutWord(record, size, 148, device->flags);
+    PutWord(record, size, 152, device->speed);
+    char server[4] = {0, 0, 0, 0};
+    memcpy(server, device->server, strlen(device->server));
+    for (uint32_t i = 0; i < 4 && 156 + i < size; ++i) {
+        record[156 + i] = static_cast<unsigned char>(server[i]);
+    }
+    PutText(record, size, 160, device->port, SIM_PORT_SIZE);
+    PutText(record, size, 204, device->comment, SIM_COMMENT_SIZE);
+}
+
+// ---- The text form ----
+
+void SimBufferFree(SimBuffer* buffer)
+{
+    free(buffer->data);
+    memset(buffer, 0, sizeof(*buffer));
+}
+
+void SimBufferAppend(SimBuffer* buffer, const char* bytes, size_t count)
+{
+    if (buffer->failed) {
+        return;
+    }
+    if (buffer->size + count > buffer->capacity) {
+        size_t capacity = buffer->capacity == 0 ? 4096 : buffer->capacity;
+        while (capacity < buffer->size + count) {
+            capacity *= 2;
+        }
+        char* grown = static_cast<char*>(realloc(buffer->data, capacity));
+        if (grown == nullptr) {
+            buffer->failed = true;
+            return;
+        }
+        buffer->data = grown;
+        buffer->capacity = capacity;
+    }
+    memcpy(buffer->data + buffer->size, bytes, count);
+    buffer->size += count;
+}
+
+static void AppendText(SimBuffer* out, const char* text)
+{
+    SimBufferAppend(out, text, strlen(text));
+}
+
+static void AppendEscaped(SimBuffer* out, const char* text)
+{
+    static const char hex[] = "0123456789abcdef";
+    size_t length = strlen(text);
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        bool edgeBlank = c == ' ' && (i == 0 || i + 1 == length);
+        if (c == '\\') {
+            AppendText(out, "\\\\");
+        } else if (c == '\t') {
+            AppendText(out, "\\t");
+        } else if (c == '\n') {
+            AppendText(out, "\\n");
+        } else if (c == '\r') {
+            AppendText(out, "\\r");
+        } else if (c < 0x20 || c == 0x7F || edgeBlank) {
+            char escape[4] = {'\\', 'x', hex[c >> 4], hex[c & 15]};
+            SimBufferAppend(out, escape, 4);
+        } else {
+            SimBufferAppend(out, text + i, 1);
+        }
+    }
+}
+
+static void AppendField(SimBuffer* out, const char* key, const char* value)
+{
+    AppendText(out, "  ");
+    AppendText(out, key);
+    if (value[0] != 0) {
+        AppendText(out, " ");
+        AppendEscaped(out, value);
+    }
+    AppendText(out, "\n");
+}
+
+static void AppendNumberField(SimBuffer* out, const char* key, uint32_t value, bool asHex)
+{
+    char text[16];
+    if (asHex) {
+        static const char hex[] = "0123456789abcdef";
+        text[0] = '0';
+        text[1] = 'x';
+        for (int i = 0; i < 8; ++i) {
+            text[2 + i] = hex[(value >> (28 - 4 * i)) & 15];
+        }
+        text[10] = 0;
+    } else {
+        SimFormatUnsigned(text, value);
+    }
+    AppendField(out, key, text);
+}
+
+static void AppendStatusField(SimBuffer* out, int32_t status)
+{
+    const char* name = SimStatusName(status);
+    if (name != nullptr) {
+        AppendField(out, "status", name);
+        return;
+    }
+    char text[16];
+    if (status < 0) {
+        text[0] = '-';
+        SimFormatUnsigned(text + 1, 0u - static_cast<uint32_t>(status));
+    } else {
+        SimFormatUnsigned(text, static_cast<uint32_t>(status));
+    }
+    AppendField(out, "status", text);
+}
+
+static const char* const functionNames[] = {"",
+                                            "SuprvInitialize",
+                                            "SuprvDeInitialize",
+                                            "SuprvEnumAccessInfo",
+                                            "SuprvGetAccessInfo",
+                                            "SuprvSetAccessInfo",
+                                            "SuprvRequest"};
+static const char* const crashNames[] = {"null", "divide", "recursion"};
+
+static void AppendFaults(SimBuffer* out, const SimFaults* faults)
+{
+    char number[16];
+    if (faults->initializeResult != 0) {
+        SimFormatUnsigned(number, faults->initializeResult);
+        AppendText(out, "fault initialize ");
+        AppendText(out, number);
+        AppendText(out, "\n");
+    }
+    if (faults->enumerationFails) {
+        AppendText(out, "fault enumerate\n");
+    }
+    if (faults->extraNames != 0) {
+        SimFormatUnsigned(number, faults->extraNames);
+        AppendText(out, "fault names ");
+        AppendText(out, number);
+        AppendText(out, "\n");
+    }
+    if (faults->recordSizeSet) {
+        SimFormatUnsigned(number, faults->recordSize);
+        AppendText(out, "fault recordsize ");
+        AppendText(out, number);
+        SimFormatUnsigned(number, faults->recordSizeResult);
+        AppendText(out, " ");
+        AppendText(out, number);
+        AppendText(out, "\n");
+    }
+    if (faults->getResult != 0) {
+        SimFormatUnsigned(number, faults->getResult);
+        AppendText(out, "fault getinfo ");
+        AppendText(out, number);
+        if (faults->getDevice[0] != 0) {
+            AppendText(out, " ");
+            AppendEscaped(out, faults->getDevice);
+        }
+        AppendText(out, "\n");
+    }
+    if (faults->crashFunction != SIM_FN_NONE) {
+        AppendText(out, "fault crash ");
+        AppendText(out, functionNames[faults->crashFunction]);
+        AppendText(out, " ");
+        AppendText(out, crashNames[faults->crashKind]);
+        AppendText(out, "\n");
+    }
+}
+
+void SimFormatFile(const SimState* state, SimBuffer* out)
+{
+    AppendText(out, "suprv-state 1 generation ");
+    AppendText(out, state->generation);
+    AppendText(out, "\n# Simulated dial-up supervisor. Changes are appended as change blocks;\n"
+                    "# edit with care, or through the control tool.\n");
+    AppendFaults(out, &state->faults);
+    for (uint32_t i = 0; i < state->count; ++i) {
+        const SimDevice* device = &state->devices[i];
+        AppendText(out, "device ");
+        AppendEscaped(out, device->name);
+        AppendText(out, "\n");
+        AppendField(out, "type", device->type);
+        AppendNumberField(out, "flags", device->flags, true);
+        AppendNumberField(out, "speed", device->speed, false);
+        AppendField(out, "port", device->port);
+        AppendField(out, "server", device->server);
+        AppendStatusField(out, device->status);
+        AppendField(out, "user", device->user);
+        AppendField(out, "comment", device->comment);
+        AppendText(out, "end\n");
+    }
+}
+
+void SimFormatChange(const SimDevice* before, const SimDevice* after, SimBuffer* out)
+{
+    AppendText(out, "change ");
+    AppendEscaped(out, after->name);
+    AppendText(out, "\n");
+    if (strcmp(before->type, after->type) != 0) {
+        AppendField(out, "type", after->type);
+    }
+    if (before->flags != after->flags) {
+        AppendNumberField(out, "flags", after->flags, true);
+    }
+    if (before->speed != after->speed) {
+        AppendNumberField(out, "speed", after->speed, false);
+    }
+    if (strcmp(before->port, after->port) != 0) {
+        AppendField(out, "port", after->port);
+    }
+    if (strcmp(before->server, after->server) != 0) {
+        AppendField(out, "server", after->server);
+    }
+    if (before->status != after->status) {
+        AppendStatusField(out, after->status);
+    }
+    if (strcmp(before->user, after->user) != 0) {
+        AppendField(out, "user", after->user);
+    }
+    if (strcmp(before->comment, after->comment) != 0) {
+        AppendField(out, "comment", after->comment);
+    }
+    AppendText(out, "end\n");
+}
+
+// ---- Parsing ----
+
+namespace {
+
+struct Line {
+    const char* begin;
+    const char* end;      // Without the line break.
+    const char* next;     // Start of the next line.
+    bool terminated;      // Ended by a line break.
+};
+
+struct Cursor {
+    const char* position;
+    const char* end;
+
+    bool NextLine(Line* line)
+    {
+        if (position >= end) {
+            return false;
+        }
+        line->begin = position;
+        const char* newline = static_cast<const char*>(memchr(position, '\n', static_cast<size_t>(end - position)));
+        line->terminated = newline != nullptr;
+        line->end = newline != nullptr ? newline : end;
+        line->next = newline != nullptr ? newline + 1 : end;
+        if (line->end > line->begin && line->end[-1] == '\r') {
+            --line->end;
+        }
+        position = line->next;
+        return true;
+    }
+};
+
+}  // namespace
+
+static bool IsBlankOrComment(const char* begin, const char* end)
+{
+    while (begin < end && (*begin == ' ' || *begin == '\t')) {
+        ++begin;
+    }
+    return begin == end || *begin == '#';
+}
+
+// Splits "word rest" at the first blank: `word` ends before it, `rest` starts after it.
+static void SplitWord(const char* begin, const char* end, const char** wordEnd, const char** rest)
+{
+    const char* p = begin;
+    while (p < end && *p != ' ' && *p != '\t') {
+        ++p;
+    }
+    *wordEnd = p;
+    *rest = p < end ? p + 1 : end;
+}
+
+static bool WordIs(const char* begin, const char* end, const char* word)
+{
+    size_t length = strlen(word);
+    return static_cast<size_t>(end - begin) == length && memcmp(begin, word, length) == 0;
+}
+
+static int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Decodes an escaped value into `out` (size bytes with the terminator).
+// Fails when the value is malformed, holds a zero byte or does not fit.
+static bool DecodeValue(const char* begin, const char* end, char* out, size_t size)
+{
+    size_t count = 0;
+    for (const char* p = begin; p < end; ++p) {
+        char c = *p;
+        if (c == '\\') {
+            if (++p == end) {
+                return false;
+            }
+            switch (*p) {
+            case '\\': c = '\\'; break;
+            case 't': c = '\t'; break;
+            case 'n': c = '\n'; break;
+            case 'r': c = '\r'; break;
+            case 'x': {
+                if (end - p < 3 || HexDigit(p[1]) < 0 || HexDigit(p[2]) < 0) {
+                    return false;
+                }
+                c = static_cast<char>(HexDigit(p[1]) * 16 + HexDigit(p[2]));
+                p += 2;
+                break;
+            }
+            default: return false;
+            }
+        }
+        if (c == 0 || count + 1 >= size) {
+            return false;
+        }
+        out[count++] = c;
+    }
+    out[count] = 0;
+    return true;
+}
+
+static bool ParseUnsigned(const char* begin, const char* end, uint32_t* value)
+{
+    uint64_t result = 0;
+    int base = 10;
+    if (end - begin > 2 && begin[0] == '0' && (begin[1] == 'x' || begin[1] == 'X')) {
+        base = 16;
+        begin += 2;
+    }
+    if (begin == end) {
+        return false;
+    }
+    for (const char* p = begin; p < end; ++p) {
+        int digit = HexDigit(*p);
+        if (digit < 0 || digit >= base) {
+            return false;
+        }
+        result = result * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+        if (result > 0xFFFFFFFFu) {
+            return false;
+        }
+    }
+    *value = static_cast<uint32_t>(result);
+    return true;
+}
+
+static bool ParseStatus(const char* begin, const char* end, int32_t* status)
+{
+    for (int32_t i = 0; i < 8; ++i) {
+        if (WordIs(begin, end, statusNames[i])) {
+            *status = i;
+            return true;
+        }
+    }
+    bool negative = begin < end && *begin == '-';
+    uint32_t magnitude = 0;
+    if (!ParseUnsigned(begin + (negative ? 1 : 0), end, &magnitude) || magnitude > 0x80000000u) {
+        return false;
+    }
+    if (!negative && magnitude == 0x80000000u) {
+        return false;
+    }
+    *status = negative ? static_cast<int32_t>(0u - magnitude) : static_cast<int32_t>(magnitude);
+    return true;
+}
+
+static bool ParseField(SimDevice* device, const char* begin, const char* end)
+{
+    const char* keyEnd;
+    const char* value;
+    SplitWord(begin, end, &keyEnd, &value);
+    if (WordIs(begin, keyEnd, "type")) {
+        return DecodeValue(value, end, device->type, sizeof(device->type));
+    }
+    if (WordIs(begin, keyEnd, "flags")) {
+        return ParseUnsigned(value, end, &device->flags);
+    }
+    if (WordIs(begin, keyEnd, "speed")) {
+        return ParseUnsigned(value, end, &device->speed);
+    }
+    if (WordIs(begin, keyEnd, "port")) {
+        return DecodeValue(value, end, device->port, sizeof(device->port));
+    }
+    if (WordIs(begin, keyEnd, "server")) {
+        return DecodeValue(value, end, device->server, sizeof(device->server));
+    }
+    if (WordIs(begin, keyEnd, "status")) {
+        return ParseStatus(value, end, &device->status);
+    }
+    if (WordIs(begin, keyEnd, "user")) {
+        return DecodeValue(value, end, device->user, sizeof(device->user));
+    }
+    if (WordIs(begin, keyEnd, "comment")) {
+        return DecodeValue(value, end, device->comment, sizeof(device->comment));
+    }
+    return false;
+}
+
+static bool ParseFault(SimFaults* faults, const char* begin, const char* end)
+{
+    const char* wordEnd;
+    const char* rest;
+    SplitWord(begin, end, &wordEnd, &rest);
+    const char* argumentEnd;
+    const char* after;
+    SplitWord(rest, end, &argumentEnd, &after);
+    if (WordIs(begin, wordEnd, "initialize")) {
+        return after == end && ParseUnsigned(rest, argumentEnd, &faults->initializeResult);
+    }
+    if (WordIs(begin, wordEnd, "enumerate")) {
+        faults->enumerationFails = true;
+        return rest == end;
+    }
+    if (WordIs(begin, wordEnd, "names")) {
+        return after == end && ParseUnsigned(rest, argumentEnd, &faults->extraNames);
+    }
+    if (WordIs(begin, wordEnd, "recordsize")) {
+        faults->recordSizeSet = true;
+        faults->recordSizeResult = SIM_ERROR_INSUFFICIENT_BUFFER;
+        if (!ParseUnsigned(rest, argumentEnd, &faults->recordSize)) {
+            return false;
+        }
+        return after == end || ParseUnsigned(after, end, &faults->recordSizeResult);
+    }
+    if (WordIs(begin, wordEnd, "getinfo")) {
+        faults->getDevice[0] = 0;
+        if (!ParseUnsigned(rest, argumentEnd, &faults->getResult)) {
+            return false;
+        }
+        return after == end || DecodeValue(after, end, faults->getDevice, sizeof(faults->getDevice));
+    }
+    if (WordIs(begin, wordEnd, "crash")) {
+        faults->crashFunction = SIM_FN_NONE;
+        for (uint32_t i = SIM_FN_INITIALIZE; i <= SIM_FN_REQUEST; ++i) {
+            if (WordIs(rest, argumentEnd, functionNames[i])) {
+                faults->crashFunction = static_cast<SimFunction>(i);
+            }
+        }
+        for (uint32_t i = 0; i < 3; ++i) {
+            if (WordIs(after, end, crashNames[i])) {
+                faults->crashKind = static_cast<SimCrashKind>(i);
+                return faults->crashFunction != SIM_FN_NONE;
+            }
+        }
+        return false;
+    }
+    return false;
+}
+
+bool SimParseField(SimDevice* device, const char* text, size_t length)
+{
+    return ParseField(device, text, text + length);
+}
+
+bool SimParseFault(SimFaults* faults, const char* text, size_t length)
+{
+    SimFaults parsed = *faults;
+    if (!ParseFault(&parsed, text, text + length)) {
+        return false;
+    }
+    *faults = parsed;
+    return true;
+}
+
+enum class ParseMode { File, Journal };
+
+static uint32_t Parse(SimState* state, const char* text, size_t size, ParseMode mode)
+{
+    Cursor cursor = {text, text + size};
+    Line line;
+    const char* complete = text;  // End of the last complete element.
+    const char* journal = nullptr;  // Start of the first change block.
+    if (mode == ParseMode::File) {
+        const char* prefix = "suprv-state 1 generation";
+        if (!cursor.NextLine(&line) || static_cast<size_t>(line.end - line.begin) < strlen(prefix) ||
+            memcmp(line.begin, prefix, strlen(prefix)) != 0) {
+            return SIM_ERROR_INVALID_DATA;
+        }
+        const char* generation = line.begin + strlen(prefix);
+        while (generation < line.end && *generation == ' ') {
+            ++generation;
+        }
+        size_t length = static_cast<size_t>(line.end - generation);
+        if (length >= sizeof(state->generation)) {
+            return SIM_ERROR_INVALID_DATA;
+        }
+        memcpy(state->generation, generation, length);
+        state->generation[length] = 0;
+        complete = line.next;
+    }
+    while (cursor.NextLine(&line)) {
+        if (IsBlankOrComment(line.begin, line.end)) {
+            complete = line.next;
+            continue;
+        }
+        const char* wordEnd;
+        const char* rest;
+        SplitWord(line.begin, line.end, &wordEnd, &rest);
+        if (mode == ParseMode::File && WordIs(line.begin, wordEnd, "fault")) {
+            if (!ParseFault(&state->faults, rest, line.end)) {
+                return SIM_ERROR_INVALID_DATA;
+            }
+            complete = line.next;
+            continue;
+        }
+        bool isDevice = mode == ParseMode::File && WordIs(line.begin, wordEnd, "device");
+        bool isChange = WordIs(line.begin, wordEnd, "change");
+        if (!isDevice && !isChange) {
+            return SIM_ERROR_INVALID_DATA;
+        }
+        if (isChange && journal == nullptr) {
+            journal = line.begin;
+        }
+        char name[SIM_NAME_SIZE];
+        if (!DecodeValue(rest, line.end, name, sizeof(name)) || name[0] == 0) {
+            return SIM_ERROR_INVALID_DATA;
+        }
+        SimDevice device;
+        SimDevice* existing = SimFindDevice(state, name);
+        if (isDevice) {
+            SimDeviceDefaults(&device);
+            memcpy(device.name, name, sizeof(name));
+        } else if (existing != nullptr) {
+            device = *existing;
+        } else {
+            return SIM_ERROR_INVALID_DATA;
+        }
+        bool closed = false;
+        while (cursor.NextLine(&line)) {
+            const char* begin = line.begin;
+            while (begin < line.end && (*begin == ' ' || *begin == '\t')) {
+                ++begin;
+            }
+            if (WordIs(begin, line.end, "end")) {
+                closed = true;
+                break;
+            }
+            if (!line.terminated || !ParseField(&device, begin, line.end)) {
+                // A field line cut short is the mark of a dying writer when
+                // nothing follows it.
+                if (isChange && !line.terminated) {
+                    break;
+                }
+                return SIM_ERROR_INVALID_DATA;
+            }
+        }
+        if (!closed) {
+            if (isChange) {
+                break;  // Cut short at the end: never applied.
+            }
+            return SIM_ERROR_INVALID_DATA;
+        }
+        if (isDevice) {
+            uint32_t result = SimAddDevice(state, &device);
+            if (result != SIM_OK) {
+                return result;
+            }
+        } else {
+            *existing = device;
+        }
+        complete = line.next;
+    }
+    state->applied += static_cast<uint64_t>(complete - text);
+    if (mode == ParseMode::File) {
+        state->snapshotBytes = static_cast<uint64_t>((journal != nullptr ? journal : complete) - text);
+    }
+    return SIM_OK;
+}
+
+uint32_t SimParseFile(SimState* state, const char* text, size_t size)
+{
+    state->applied = 0;
+    return Parse(state, text, size, ParseMode::File);
+}
+
+uint32_t SimParseJournal(SimState* state, const char* text, size_t size)
+{
+    return Parse(state, text, size, ParseMode::Journal);
+}

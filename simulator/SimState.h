@@ -1,0 +1,146 @@
+// The simulated supervisor's devices and fault knobs, and their text form in the state file.
+//
+// Written without exceptions, the C++ library or operator new, so the
+// supervisor library links against the C library alone.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Error numbers the simulated supervisor returns (Win32 numbering).
+enum SimError : uint32_t {
+    SIM_OK = 0,
+    SIM_ERROR_FILE_NOT_FOUND = 2,
+    SIM_ERROR_ACCESS_DENIED = 5,
+    SIM_ERROR_NOT_ENOUGH_MEMORY = 8,
+    SIM_ERROR_INVALID_DATA = 13,
+    SIM_ERROR_NOT_READY = 21,
+    SIM_ERROR_WRITE_FAULT = 29,
+    SIM_ERROR_READ_FAULT = 30,
+    SIM_ERROR_GEN_FAILURE = 31,
+    SIM_ERROR_NOT_SUPPORTED = 50,
+    SIM_ERROR_DEVICE_NOT_EXIST = 55,
+    SIM_ERROR_INVALID_PARAMETER = 87,
+    SIM_ERROR_DISK_FULL = 112,
+    SIM_ERROR_INSUFFICIENT_BUFFER = 122,
+    SIM_ERROR_BAD_PATH = 161,
+    SIM_ERROR_BUSY = 170,
+};
+
+// Field widths, terminator included, as they fit the record layout.
+enum : uint32_t {
+    SIM_NAME_SIZE = 128,
+    SIM_TYPE_SIZE = 19,
+    SIM_SERVER_SIZE = 5,  // Four characters, kept unterminated in the record.
+    SIM_PORT_SIZE = 44,
+    SIM_USER_SIZE = 276,
+    SIM_RECORD_SIZE = 512,
+    SIM_COMMENT_SIZE = SIM_RECORD_SIZE - 204,
+};
+
+struct SimDevice {
+    char name[SIM_NAME_SIZE];
+    char type[SIM_TYPE_SIZE];
+    uint32_t flags;
+    uint32_t speed;
+    char server[SIM_SERVER_SIZE];
+    char port[SIM_PORT_SIZE];
+    int32_t status;
+    char user[SIM_USER_SIZE];
+    char comment[SIM_COMMENT_SIZE];
+};
+
+// The functions a crash can be injected into.
+enum SimFunction : uint32_t {
+    SIM_FN_NONE,
+    SIM_FN_INITIALIZE,
+    SIM_FN_DEINITIALIZE,
+    SIM_FN_ENUM,
+    SIM_FN_GET,
+    SIM_FN_SET,
+    SIM_FN_REQUEST,
+};
+
+enum SimCrashKind : uint32_t { SIM_CRASH_NULL, SIM_CRASH_DIVIDE, SIM_CRASH_RECURSION };
+
+struct SimFaults {
+    uint32_t initializeResult;  // 0: initialisation succeeds.
+    bool enumerationFails;      // The size query reports no bytes.
+    uint32_t extraNames;        // Added to the name count.
+    bool recordSizeSet;
+    uint32_t recordSize;        // Announced instead of SIM_RECORD_SIZE.
+    uint32_t recordSizeResult;  // Result of the record size query.
+    uint32_t getResult;         // Non-zero: the record fill call fails with it.
+    char getDevice[SIM_NAME_SIZE];  // Only for this device; empty for all.
+    SimFunction crashFunction;
+    SimCrashKind crashKind;
+};
+
+// The whole state, with what is known of the file it came from.
+struct SimState {
+    SimDevice* devices;
+    uint32_t count;
+    uint32_t capacity;
+    uint32_t* index;  // Open-addressing table of device positions + 1; 0 is free.
+    uint32_t indexSize;
+    SimFaults faults;
+    // The state file as last read or written: its generation and how many of
+    // its bytes have been applied. An empty generation means no file.
+    char generation[24];
+    uint64_t applied;
+    uint64_t snapshotBytes;
+};
+
+void SimStateInit(SimState* state);
+void SimStateFree(SimState* state);
+// Moves `from` into `to`, freeing what `to` held; `from` is left empty.
+void SimStateMove(SimState* to, SimState* from);
+
+uint32_t SimLoadBuiltIn(SimState* state);
+uint32_t SimGenerate(SimState* state, uint32_t count);
+uint32_t SimAddDevice(SimState* state, const SimDevice* device);
+SimDevice* SimFindDevice(const SimState* state, const char* name);
+void SimDeviceDefaults(SimDevice* device);
+
+// Parses a whole state file into `state` (which must be empty). A change
+// block cut short at the end of the text (a writer that died mid-write) is
+// ignored; `applied` is set to the end of the last complete block.
+uint32_t SimParseFile(SimState* state, const char* text, size_t size);
+// Applies the change blocks of `text`, a journal tail written after
+// `state->applied`, and advances `applied` by the bytes of complete blocks.
+uint32_t SimParseJournal(SimState* state, const char* text, size_t size);
+
+// One "key value" line of a device block, or the words after "fault".
+bool SimParseField(SimDevice* device, const char* text, size_t length);
+bool SimParseFault(SimFaults* faults, const char* text, size_t length);
+
+// A growable byte buffer over malloc.
+struct SimBuffer {
+    char* data;
+    size_t size;
+    size_t capacity;
+    bool failed;
+};
+void SimBufferFree(SimBuffer* buffer);
+void SimBufferAppend(SimBuffer* buffer, const char* bytes, size_t count);
+
+// The whole state in its file form, headed by `generation`.
+void SimFormatFile(const SimState* state, SimBuffer* out);
+// One change block: the fields of `after` that differ from `before`.
+void SimFormatChange(const SimDevice* before, const SimDevice* after, SimBuffer* out);
+
+// The record the simulated supervisor hands out for `device`, `size` bytes.
+// Bytes that carry no field hold a pattern particular to the device, so a
+// caller that fails to carry them unchanged is caught at the write-back.
+void SimFillRecord(const SimDevice* device, unsigned char* record, uint32_t size);
+uint32_t SimRecordSize(const SimState* state);
+
+// Writes `value` in decimal, zero-terminated (at most 11 bytes).
+void SimFormatUnsigned(char* out, uint32_t value);
+
+// Status names as written in the state file, "Idle" to "MonitoringFailed".
+const char* SimStatusName(int32_t status);
+
+// Semantics of a change of the server-enabled bit and of a dropped call.
+void SimApplyFlags(SimDevice* device, uint32_t flags);
+void SimDropCall(SimDevice* device);
