@@ -29,29 +29,26 @@ void ClStringRange::SplitAt(ClStringRange* left, ClStringRange* right, const cha
 }
 
 bool ClStringRange::Split(ClStringRange* left, ClStringRange* right, const char* at) const {
-    if (at != nullptr) {
-        SplitAt(left, right, at);
-        return true;
-    }
-    if (left != nullptr) {
-        *left = *this;
-    }
-    if (right != nullptr) {
-        *right = ClStringRange();
-    }
-    return false;
+    return SplitOr(left, right, at, left, right);
 }
 
 bool ClStringRange::SplitFromEnd(ClStringRange* left, ClStringRange* right, const char* at) const {
+    return SplitOr(left, right, at, right, left);
+}
+
+// Without a delimiter, `whole` becomes this range and then `empty` the empty
+// range; in that order, so either may be this range itself.
+bool ClStringRange::SplitOr(ClStringRange* left, ClStringRange* right, const char* at, ClStringRange* whole,
+                            ClStringRange* empty) const {
     if (at != nullptr) {
         SplitAt(left, right, at);
         return true;
     }
-    if (right != nullptr) {
-        *right = *this;
+    if (whole != nullptr) {
+        *whole = *this;
     }
-    if (left != nullptr) {
-        *left = ClStringRange();
+    if (empty != nullptr) {
+        *empty = ClStringRange();
     }
     return false;
 }

@@ -52,5 +52,7 @@ public:
     const char* end;
 
 private:
+    bool SplitOr(ClStringRange* left, ClStringRange* right, const char* at, ClStringRange* whole,
+                 ClStringRange* empty) const;
     void BecomeEmpty();
 };

@@ -140,7 +140,7 @@ int WINAPI wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments);
 LONG WINAPI InterlockedIncrement(LONG volatile* addend);
 LONG WINAPI InterlockedDecrement(LONG volatile* addend);
 
-// Memory queries (memory.cpp).
+// Memory queries (modules.cpp).
 typedef struct _MEMORY_BASIC_INFORMATION {
     PVOID BaseAddress;
     PVOID AllocationBase;
