@@ -1,0 +1,16 @@
+# Cross build of the 32-bit Windows program with the mingw-w64 i686 compiler
+# (Debian package g++-mingw-w64-i686). The win32 thread model keeps the
+# program free of a threads library: it needs system libraries only.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(RINGWARDEN_MINGW_TRIPLET i686-w64-mingw32)
+find_program(CMAKE_C_COMPILER NAMES ${RINGWARDEN_MINGW_TRIPLET}-gcc-win32 ${RINGWARDEN_MINGW_TRIPLET}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${RINGWARDEN_MINGW_TRIPLET}-g++-win32 ${RINGWARDEN_MINGW_TRIPLET}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${RINGWARDEN_MINGW_TRIPLET}-windres REQUIRED)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${RINGWARDEN_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

@@ -1,0 +1,52 @@
+// The exception frame through which a Windows thread hands its processor faults to its fault translator.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "platform/FaultTranslator.h"
+
+// One registration record chained at fs:[0] for the lifetime of the object,
+// and the room its handler needs to hand a fault over to the translator. A
+// thread translates faults only inside such a frame: construct one as a local
+// of the thread's outermost function (the process entry has one for the main
+// thread). Frames nest in the order of construction and end in reverse.
+class ClFaultFrame {
+public:
+    ClFaultFrame();
+    ~ClFaultFrame();
+    ClFaultFrame(const ClFaultFrame&) = delete;
+    ClFaultFrame& operator=(const ClFaultFrame&) = delete;
+
+    // The innermost frame of the calling thread, or null.
+    static ClFaultFrame* OfThisThread();
+
+    FaultTranslator GetTranslator() const { return translator; }
+    FaultTranslator SetTranslator(FaultTranslator newTranslator);
+
+private:
+    // The system's view of the frame: the record it walks from fs:[0].
+    struct Registration {
+        Registration* next;
+        void* handler;
+    };
+    enum class Resume { AtFault, OneFrameUp };
+
+    friend struct FaultDispatch;
+
+    void ArmGuardPage();
+
+    Registration registration;
+    ClFaultFrame* outerFrame;
+    FaultTranslator translator;
+    Resume resume;
+    // The return address RaiseFault was "called" with.
+    uintptr_t raiseReturn;
+    // Set by a stack overflow: the guard page below the stack is used up
+    // until it is armed again from a frame well above it.
+    bool guardPageSpent;
+    EXCEPTION_RECORD faultRecord;
+    CONTEXT faultContext;
+    EXCEPTION_POINTERS faultPointers;
+};
