@@ -1,0 +1,42 @@
+// Tests of the stand-in's interlocked operations.
+#include <limits.h>
+
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+namespace {
+
+TEST(Interlocked, ReturnsTheNewValueAndWrapsAtTheEnds) {
+    LONG volatile value = 5;
+    EXPECT_EQ(6, InterlockedIncrement(&value));
+    EXPECT_EQ(5, InterlockedDecrement(&value));
+    value = INT_MAX;
+    EXPECT_EQ(INT_MIN, InterlockedIncrement(&value));
+    EXPECT_EQ(INT_MAX, InterlockedDecrement(&value));
+}
+
+TEST(Interlocked, NoUpdateIsLostBetweenThreads) {
+    LONG volatile value = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&value, t] {
+            for (int i = 0; i < 100000; ++i) {
+                if (t % 2 == 0) {
+                    InterlockedIncrement(&value);
+                } else {
+                    InterlockedIncrement(&value);
+                    InterlockedDecrement(&value);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(200000, value);
+}
+
+}  // namespace

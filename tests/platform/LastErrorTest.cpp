@@ -1,0 +1,108 @@
+// Tests of the stand-in's last error, FormatMessageA and LocalFree.
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "platform/posix/private.h"
+#include "tests/support/Paths.h"
+
+namespace {
+
+const DWORD kSentinel = 0xDEADBEEF;
+const DWORD kSystemFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM;
+
+TEST(LastError, BelongsToTheThread) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    DWORD seenByOther = kSentinel;
+    std::thread other([&] {
+        seenByOther = GetLastError();
+        SetLastError(ERROR_INVALID_HANDLE);
+    });
+    other.join();
+    EXPECT_EQ(0u, seenByOther);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+}
+
+TEST(LastError, ErrnoValuesMapToWin32Codes) {
+    const struct {
+        int error;
+        DWORD code;
+    } cases[] = {
+        {ENOENT, ERROR_FILE_NOT_FOUND}, {EACCES, ERROR_ACCESS_DENIED}, {EBADF, ERROR_INVALID_HANDLE},
+        {ENOMEM, ERROR_NOT_ENOUGH_MEMORY}, {EINVAL, ERROR_INVALID_PARAMETER}, {EPIPE, ERROR_BROKEN_PIPE},
+        {EFAULT, ERROR_NOACCESS}, {EXDEV, ERROR_GEN_FAILURE},
+    };
+    for (const auto& c : cases) {
+        SetLastError(kSentinel);
+        EXPECT_EQ(c.code, SetLastErrorFromErrno(c.error)) << c.error;
+        EXPECT_EQ(c.code, GetLastError()) << c.error;
+    }
+}
+
+// Every error code the stand-in declares must have a description, or a
+// failure report would end in an empty system text.
+TEST(FormatMessage, EveryDeclaredErrorCodeHasADescription) {
+    std::ifstream header(SourceDir() + "/platform/posix/include/windows.h");
+    ASSERT_TRUE(header.good());
+    const std::regex define("#define (ERROR_[A-Z_]+) ([0-9]+)L");
+    int checked = 0;
+    for (std::string line; std::getline(header, line);) {
+        std::smatch match;
+        if (!std::regex_search(line, match, define)) {
+            continue;
+        }
+        const DWORD code = static_cast<DWORD>(std::stoul(match[2]));
+        LPSTR text = nullptr;
+        SetLastError(kSentinel);
+        const DWORD length = FormatMessageA(kSystemFlags, nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        ASSERT_NE(0u, length) << match[1] << " has no description";
+        ASSERT_NE(nullptr, text);
+        EXPECT_EQ(strlen(text), length);
+        EXPECT_GT(length, 2u);
+        EXPECT_EQ(0, strcmp(text + length - 2, "\r\n")) << match[1];
+        EXPECT_EQ(nullptr, LocalFree(text));
+        ++checked;
+    }
+    EXPECT_GT(checked, 20);
+}
+
+TEST(FormatMessage, UnknownCodeFailsAndLeavesTheBufferNull) {
+    LPSTR text = reinterpret_cast<LPSTR>(0x1);
+    SetLastError(kSentinel);
+    EXPECT_EQ(0u, FormatMessageA(kSystemFlags | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 0xDEAD, 0,
+                                 reinterpret_cast<LPSTR>(&text), 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), GetLastError());
+    EXPECT_EQ(nullptr, text);
+    EXPECT_EQ(nullptr, LocalFree(nullptr));
+}
+
+TEST(FormatMessage, CallersBufferMustHoldTheWholeText) {
+    char small[8];
+    SetLastError(kSentinel);
+    EXPECT_EQ(0u, FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, small, sizeof(small),
+                                 nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    char large[256];
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, large, sizeof(large), nullptr);
+    EXPECT_EQ(strlen(large), length);
+}
+
+TEST(FormatMessage, OnlyTheSystemSourceIsKnown) {
+    LPSTR text = nullptr;
+    SetLastError(kSentinel);
+    EXPECT_EQ(0u, FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING, "x", 0, 0,
+                                 reinterpret_cast<LPSTR>(&text), 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    EXPECT_EQ(nullptr, text);
+}
+
+}  // namespace
