@@ -1,0 +1,51 @@
+// ClRingwardenApp: the application object, which reads the command line and runs the command on the devices.
+#pragma once
+
+#include <windows.h>
+
+#include "base/ClArray.h"
+#include "base/ClDeviceSelector.h"
+#include "base/ClString.h"
+#include "base/ClStringRange.h"
+#include "supervisor/ClSupervisor.h"
+#include "supervisor/DeviceCommand.h"
+
+// The process's exit codes.
+enum ExitCode : int {
+    kExitSuccess = 0,         // The command ran, or the help was shown.
+    kExitBadCommandLine = 1,  // The command line was rejected.
+    kExitFailure = 5,         // A failure was reported.
+};
+
+// The one binding of the supervisor for the run, plus what the command line
+// asked for. Destroying it releases the type filter and the selectors, then
+// frees the supervisor library if it was loaded.
+class ClRingwardenApp : public ClSupervisor {
+public:
+    ClRingwardenApp();
+
+    // The whole run: banner, contact lines and platform check, then the
+    // command line, then the command. Returns the exit code; failures are
+    // thrown as ClException*.
+    int Run();
+    // The device pass over this object's command, selectors and type filter.
+    DWORD RunDevicePass();
+
+    DeviceCommand command;
+    ClArray<ClDeviceSelector> selectors;
+    ClString deviceType;  // Empty: devices of every type.
+
+private:
+    enum class CommandLineOutcome { Execute, HelpShown, Rejected };
+
+    void WriteBanner();
+    void CheckPlatform();
+    CommandLineOutcome ReadCommandLine();
+    // Each returns false when the switch's value is bad.
+    bool AddNumberSelector(const ClStringRange& value);
+    bool SetDeviceType(const ClStringRange& value);
+    bool SetCommand(const ClStringRange& commandWord);
+    void ShowHelp();
+    void WriteHelpHint();
+    int Execute();
+};
