@@ -113,13 +113,14 @@ SIM_EXPORT uint32_t WINAPI SuprvEnumAccessInfo(char* buffer, uint32_t* byteCount
         *nameCount = 0;
         return SIM_ERROR_GEN_FAILURE;
     }
-    // The names one after another, each ended by a zero byte, and one more
-    // zero byte closing the list; an empty list is two zero bytes.
-    uint64_t needed = 1;
+    // The names one after another, each ended by a zero byte. An empty list
+    // is reported as two zero bytes, the mark of a list with nothing in it,
+    // so that no devices is not mistaken for a failed enumeration.
+    uint64_t needed = 0;
     for (uint32_t i = 0; i < g_state.count; ++i) {
         needed += strlen(g_state.devices[i].name) + 1;
     }
-    if (needed < 2) {
+    if (needed == 0) {
         needed = 2;
     }
     if (needed > 0xFFFFFFFFu) {

@@ -1,0 +1,72 @@
+// ClSupervisor: binding the supervisor library and forwarding to its functions.
+#include "supervisor/ClSupervisor.h"
+
+#include "base/Resources.h"
+#include "errors/ClException.h"
+
+ClSupervisor::ClSupervisor()
+    : enumAccessInfoEntry(nullptr),
+      initializeEntry(nullptr),
+      deInitializeEntry(nullptr),
+      getAccessInfoEntry(nullptr),
+      setAccessInfoEntry(nullptr),
+      requestEntry(nullptr)
+{
+}
+
+void ClSupervisor::Bind()
+{
+    name = SUPRV_LIBRARY_NAME;
+    try {
+        Load();
+    } catch (ClWin32Exception* failure) {
+        try {
+            failure->message.Append(ClString(18, g_hInstance));
+        } catch (...) {
+            delete failure;
+            throw;
+        }
+        throw;
+    }
+}
+
+template <class Proc>
+Proc ClSupervisor::Resolve(Proc& slot, const char* exportName)
+{
+    if (slot == nullptr) {
+        // Through the generic function pointer type, which converts to and
+        // from every other without a warning.
+        slot = reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProc(exportName)));
+    }
+    return slot;
+}
+
+uint32_t ClSupervisor::Initialize(uint32_t* zero)
+{
+    return Resolve(initializeEntry, "SuprvInitialize")(zero);
+}
+
+uint32_t ClSupervisor::DeInitialize()
+{
+    return Resolve(deInitializeEntry, "SuprvDeInitialize")();
+}
+
+uint32_t ClSupervisor::EnumAccessInfo(char* buffer, uint32_t* byteCount, uint32_t* nameCount)
+{
+    return Resolve(enumAccessInfoEntry, "SuprvEnumAccessInfo")(buffer, byteCount, nameCount);
+}
+
+uint32_t ClSupervisor::GetAccessInfo(const char* deviceName, void* record, uint32_t* size)
+{
+    return Resolve(getAccessInfoEntry, "SuprvGetAccessInfo")(deviceName, record, size);
+}
+
+uint32_t ClSupervisor::SetAccessInfo(void* record)
+{
+    return Resolve(setAccessInfoEntry, "SuprvSetAccessInfo")(record);
+}
+
+uint32_t ClSupervisor::Request(uint32_t code, void* request, uint32_t zero)
+{
+    return Resolve(requestEntry, "SuprvRequest")(code, request, zero);
+}

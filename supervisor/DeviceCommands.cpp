@@ -1,0 +1,86 @@
+// What each command does to one device, and the status report of a device.
+#include "supervisor/DeviceCommands.h"
+
+#include "base/Resources.h"
+#include "errors/ConsoleOutput.h"
+
+#include <string.h>
+
+UINT GetListHeaderId(DeviceCommand command)
+{
+    switch (command) {
+    case StartServer: return 15;
+    case StopServer: return 16;
+    case DisconnectUser: return 22;
+    default: return 14;
+    }
+}
+
+void PrintLine(const ClString& text)
+{
+    ConsoleWriteLine(text.GetText(), text.GetLength(), false);
+}
+
+void RunDeviceCommand(ClSupervisor& supervisor, DeviceCommand command, SuprvAccessInfo& record)
+{
+    switch (command) {
+    case StartServer:
+        record.flags |= SUPRV_SERVER_ENABLED;
+        supervisor.SetAccessInfo(&record);
+        return;
+    case StopServer:
+        record.flags &= ~SUPRV_SERVER_ENABLED;
+        supervisor.SetAccessInfo(&record);
+        return;
+    case DisconnectUser:
+        supervisor.Request(SUPRV_REQUEST_DISCONNECT, &record, 0);
+        return;
+    default:
+        PrintDeviceStatus(supervisor, record);
+        return;
+    }
+}
+
+// The text of a connection status; every code outside 0 to 7 is "Unknown".
+static ClString StatusText(int32_t status)
+{
+    uint32_t code = static_cast<uint32_t>(status);
+    return ClString(code <= SUPRV_STATUS_MONITORING_FAILED ? 26 + code : 34, g_hInstance);
+}
+
+void PrintDeviceStatus(ClSupervisor& supervisor, SuprvAccessInfo& record)
+{
+    // The record is at least SUPRV_MINIMUM_RECORD_SIZE + 1 bytes, so the
+    // 256 characters of the comment and the 4 of the server type that are
+    // shown lie inside it; the device type is terminated by the byte the
+    // device pass keeps zero after the record at the latest.
+    if (record.comment[0] != 0) {
+        PrintLine(FormatResource(10, record.comment));
+    }
+    if (record.deviceType[0] != 0) {
+        PrintLine(FormatResource(37, record.deviceType));
+    }
+    if (record.serverType[0] != 0) {
+        PrintLine(FormatResource(21, record.serverType));
+    }
+    bool enabled = (record.flags & SUPRV_SERVER_ENABLED) != 0;
+    PrintLine(ClString(enabled ? 6 : 7, g_hInstance));
+
+    SuprvStatusRequest status = {&record, 0, -1, 0};
+    supervisor.Request(SUPRV_REQUEST_STATUS, &status, 0);
+    if (enabled || status.status != SUPRV_STATUS_IDLE) {
+        PrintLine(FormatResource(35, StatusText(status.status).GetText()));
+    }
+
+    SuprvUserRequest user;
+    memset(&user, 0, sizeof(user));
+    user.device = &record;
+    supervisor.Request(SUPRV_REQUEST_USER, &user, 0);
+    if (user.user[0] != 0) {
+        // A supervisor may fill the whole field without a terminator.
+        ClString name;
+        name.AppendBytes(user.user, static_cast<DWORD>(strnlen(user.user, sizeof(user.user))));
+        PrintLine(FormatResource(36, name.GetText()));
+    }
+    PrintLine(ClString());
+}

@@ -1,0 +1,23 @@
+// What each command does to one device, and the status report of a device.
+#pragma once
+
+#include <windows.h>
+
+#include "base/ClString.h"
+#include "supervisor/ClSupervisor.h"
+#include "supervisor/DeviceCommand.h"
+#include "supervisor/SupervisorApi.h"
+
+// The string-table entry of the line that heads a command's device list.
+UINT GetListHeaderId(DeviceCommand command);
+
+// Runs `command` on the device whose record was just read. Start and stop
+// change bit 0 of the flags and write the record back; disconnect breaks the
+// connection; anything else prints the status report.
+void RunDeviceCommand(ClSupervisor& supervisor, DeviceCommand command, SuprvAccessInfo& record);
+
+// The status block of one device, after its device line, closed by an empty line.
+void PrintDeviceStatus(ClSupervisor& supervisor, SuprvAccessInfo& record);
+
+// One output line of the device commands.
+void PrintLine(const ClString& text);

@@ -1,0 +1,19 @@
+// RunDevicePass: the walk over the supervisor's devices with selection and type filter.
+#pragma once
+
+#include <windows.h>
+
+#include "base/ClArray.h"
+#include "base/ClDeviceSelector.h"
+#include "base/ClString.h"
+#include "supervisor/ClSupervisor.h"
+#include "supervisor/DeviceCommand.h"
+
+// Enumerates the devices, runs `command` on every one that a selector
+// matches (every device when there are no selectors) and whose type equals
+// `deviceType` (any type when it is empty), then reports each selector that
+// matched nothing with a line and a beep. Marks matching selectors found.
+// Returns 0; throws ClException* when the device list or a selected device's
+// record is not available.
+DWORD RunDevicePass(ClSupervisor& supervisor, DeviceCommand command, ClArray<ClDeviceSelector>& selectors,
+                    const ClString& deviceType);
