@@ -5,6 +5,10 @@
 
 #include "base/ClString.h"
 
+// A ClString handed to the formatters below would travel as an object, not as
+// its text; make that a compile error wherever they are used.
+#pragma GCC diagnostic error "-Wconditionally-supported"
+
 // The program's own module; its string table holds every text the user sees.
 // Set once at start-up, read everywhere after.
 extern HINSTANCE g_hInstance;
