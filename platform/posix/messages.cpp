@@ -124,17 +124,29 @@ bool ReadByte(int fd, char* c)
     return n == 1;
 }
 
-// An escape that more bytes follow at once is a key's sequence (an arrow,
-// a function key), not the Esc key; the rest of the sequence is dropped.
-bool IsLoneEscape(int fd)
+// Waits a moment for the next byte of a key's sequence; false when none comes.
+bool ReadFollowingByte(int fd, char* c)
 {
     struct pollfd ready = {fd, POLLIN, 0};
-    if (poll(&ready, 1, 50) <= 0) {
+    return poll(&ready, 1, 50) > 0 && ReadByte(fd, c);
+}
+
+// An escape that more bytes follow at once is a key's sequence (an arrow, a
+// function key, Alt with a key), not the Esc key. The sequence is read to its
+// end and dropped; keys typed after it stay unread.
+bool IsLoneEscape(int fd)
+{
+    char c;
+    if (!ReadFollowingByte(fd, &c)) {
         return true;
     }
-    char rest[32];
-    ssize_t ignored = read(fd, rest, sizeof(rest));
-    (void)ignored;
+    if (c == 'O') {
+        ReadFollowingByte(fd, &c);
+    } else if (c == '[') {
+        // Parameters and intermediates until the final byte, 0x40 to 0x7E.
+        while (ReadFollowingByte(fd, &c) && (c < 0x40 || c > 0x7e)) {
+        }
+    }
     return false;
 }
 

@@ -47,19 +47,22 @@ void OnFatalSignal(int signalNumber)
 
 void RestoreAtExit() { RestoreTerminalsNow(); }
 
-// Installs the exit and signal hooks once per process image. A forked child
-// inherits both, and they check the owner of each record.
+// Installs the exit and signal hooks once per process. A forked child
+// inherits the parent's, which check the owner of each record, but may have
+// had its signal dispositions reset since, so it installs its own.
 void InstallRestoreHooks()
 {
-    static bool installed = false;
-    if (installed) {
+    static pid_t installedFor = 0;
+    pid_t self = getpid();
+    if (installedFor == self) {
         return;
     }
-    installed = true;
+    installedFor = self;
     atexit(RestoreAtExit);
     for (int signalNumber : kFatalSignals) {
         struct sigaction previous;
-        if (sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler != SIG_DFL) {
+        if (sigaction(signalNumber, nullptr, &previous) != 0 ||
+            (previous.sa_handler != SIG_DFL && previous.sa_handler != OnFatalSignal)) {
             continue;  // Ignored or handled by someone else: leave it so.
         }
         struct sigaction action;
