@@ -44,6 +44,12 @@ void AddRef(ClStringData* data) {
 
 // Copies count bytes into a fresh block's text and zeroes the rest of it, so a
 // block never holds uninitialised bytes.
+// Writes go only to a block this string holds alone.
+void AssertSoleHolder(const ClStringData* data) {
+    (void)data;
+    assert(data != nullptr && data != g_empty && data->refs == 1);
+}
+
 void Fill(ClStringData* data, const char* source, DWORD count) {
     if (count > 0) {
         memcpy(data->Text(), source, count);
@@ -205,6 +211,7 @@ char* ClString::Resize(DWORD newLength, DWORD newCapacity, Write write, Length l
         Release(old);
     }
     ClStringData* data = GetData();
+    AssertSoleHolder(data);
     if (newLength > oldLength) {
         memset(text + oldLength, 0, newLength - oldLength);
     }
@@ -240,6 +247,7 @@ void ClString::ReleaseBuffer(DWORD n) {
         return;
     }
     MakeUnique();
+    AssertSoleHolder(GetData());
     // A writer cannot have written past the buffer it was given.
     const DWORD capacity = GetData()->capacity;
     if (n >= capacity) {
@@ -258,6 +266,7 @@ void ClString::SetLength(DWORD n) {
 void ClString::SetAt(DWORD index, char c) {
     MakeUnique();
     const ClStringData* data = GetData();
+    AssertSoleHolder(data);
     assert(data != nullptr && index < data->capacity);
     if (data != nullptr && index < data->capacity) {
         text[index] = c;
