@@ -31,16 +31,18 @@ public:
     // The device pass over this object's command, selectors and type filter.
     DWORD RunDevicePass();
 
+    enum class CommandLineOutcome { Execute, HelpShown, Rejected };
+    // The command-line phase of Run: fills command, selectors and deviceType
+    // from the process's command line and writes the help or the faults.
+    CommandLineOutcome ReadCommandLine();
+
     DeviceCommand command;
     ClArray<ClDeviceSelector> selectors;
     ClString deviceType;  // Empty: devices of every type.
 
 private:
-    enum class CommandLineOutcome { Execute, HelpShown, Rejected };
-
     void WriteBanner();
     void CheckPlatform();
-    CommandLineOutcome ReadCommandLine();
     // Each returns false when the switch's value is bad.
     bool AddNumberSelector(const ClStringRange& value);
     bool SetDeviceType(const ClStringRange& value);

@@ -5,8 +5,8 @@
 
 // Keeps the process's arguments for GetCommandLineA, which rebuilds the
 // command line from them. The entry point hands over main's arguments; a test
-// may hand over its own. The strings must outlive every later call. Without
-// them, GetCommandLineA reads the process's arguments from /proc/self/cmdline.
+// may hand over its own. The strings are copied. Until this is called,
+// GetCommandLineA reads the process's arguments from /proc/self/cmdline.
 void SetProcessArguments(int argc, char** argv);
 
 // Makes GetVersionExA report the given platform identifier, as a system of

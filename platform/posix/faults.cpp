@@ -238,6 +238,25 @@ void DieOfSignal(int signal) {
     raise(signal);
 }
 
+// The handler runs with the floating-point settings the system gives every
+// handler, and leaving it by an exception keeps them. So the faulting code's
+// control settings (rounding, precision, which exceptions trap) are put back,
+// with the exception flags cleared so that no trap is left pending.
+void RestoreFloatingPointControl(const ucontext_t* context) {
+    const _libc_fpstate* state = context->uc_mcontext.fpregs;
+    if (state == nullptr) {
+        return;
+    }
+    const unsigned int kSseExceptionFlags = 0x3f;
+    unsigned int mxcsr = state->mxcsr & ~kSseExceptionFlags;
+    unsigned short controlWord = state->cwd;
+    asm volatile("fnclex\n\t"
+                 "fldcw %0\n\t"
+                 "ldmxcsr %1"
+                 :
+                 : "m"(controlWord), "m"(mxcsr));
+}
+
 // Leaving the handler by an exception skips the restoring of the signal
 // mask, and a blocked fault signal would kill the process at the next fault.
 void UnblockSignal(int signal) {
@@ -253,7 +272,8 @@ void OnFault(int signal, siginfo_t* info, void* context) {
         DieOfSignal(signal);
         return;
     }
-    greg_t* registers = static_cast<ucontext_t*>(context)->uc_mcontext.gregs;
+    ucontext_t* interrupted = static_cast<ucontext_t*>(context);
+    greg_t* registers = interrupted->uc_mcontext.gregs;
     EXCEPTION_RECORD record = {};
     CONTEXT processor = {};
     record.ExceptionCode = ExceptionCodeOf(signal, info, registers);
@@ -275,6 +295,7 @@ void OnFault(int signal, siginfo_t* info, void* context) {
         StepOutOfFaultingFrame(registers);
         GrantStackForCleanups();
     }
+    RestoreFloatingPointControl(interrupted);
     UnblockSignal(signal);
     EXCEPTION_POINTERS pointers = {&record, &processor};
     translator(record.ExceptionCode, &pointers);
