@@ -73,7 +73,8 @@ protected:
     {
         setenv("SUPRV_STATE", "/nonexistent/state/for/a/built-in/set", 1);
         supervisor.name = path.c_str();
-        supervisor.Load();
+        ClWin32Exception* failure = Caught([&] { supervisor.Load(); });
+        ASSERT_EQ(failure, nullptr) << failure->message.GetText();
         ASSERT_NE(supervisor.module, nullptr);
     }
 
