@@ -21,7 +21,8 @@
 //   end
 //
 // Device blocks make up the snapshot; every change is appended as a change
-// block. A change block that a dying writer cut short at the very end of the
+// block. The generation mark changes whenever the file is rewritten whole; a
+// hand-written file may leave it empty, and its first change rewrites it. A change block that a dying writer cut short at the very end of the
 // file is ignored. Anything else that does not read as above makes the whole
 // file corrupt.
 #include "simulator/SimState.h"
