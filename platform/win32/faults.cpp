@@ -229,7 +229,8 @@ struct FaultDispatch {
         }
         auto* frame = reinterpret_cast<ClFaultFrame*>(static_cast<char*>(establisherFrame) -
                                                       offsetof(ClFaultFrame, registration));
-        if (!frame->translator) {
+        // Only the innermost frame holds the thread's translator.
+        if (frame != ClFaultFrame::OfThisThread() || !frame->translator) {
             return ExceptionContinueSearch;
         }
         ResumePoint point = {};
@@ -276,7 +277,9 @@ struct FaultDispatch {
             step.faultReturn = frame->raiseReturn;
             step.framesLeft = 1;
             _Unwind_Backtrace(StepUpFrame, &step);
-            if (step.found) {
+            // A caller outside the program (a callback's caller) has no
+            // unwind data: then the exception leaves from the fault itself.
+            if (step.found && InProgramCode(step.point.returnAddress)) {
                 ThrowFrom(&step.point);
             }
         }
@@ -347,7 +350,7 @@ void ClFaultFrame::ArmGuardPage() {
     typedef int(__cdecl * ResetFunction)(void);
     HMODULE runtime = GetModuleHandleA("msvcrt.dll");
     auto reset = reinterpret_cast<ResetFunction>(
-        reinterpret_cast<void*>(runtime ? GetProcAddress(runtime, "_resetstkoflw") : nullptr));
+        reinterpret_cast<void (*)()>(runtime ? GetProcAddress(runtime, "_resetstkoflw") : nullptr));
     if (reset) {
         reset();
     }

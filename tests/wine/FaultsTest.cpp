@@ -7,6 +7,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/Resources.h"
+#include "errors/ClException.h"
+#include "errors/FaultTranslation.h"
 #include "platform/win32/FaultFrame.h"
 
 namespace {
@@ -115,7 +118,7 @@ __attribute__((noinline)) void FaultInsideSystemLibrary() {
     Guard guard;
     typedef void*(__cdecl * Fill)(void*, int, size_t);
     auto fill = reinterpret_cast<Fill>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "memset")));
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "memset")));
     fill(reinterpret_cast<void*>(0x10), 0, 64);
 }
 
@@ -133,6 +136,40 @@ __attribute__((noinline)) bool SystemFunctionChecksPointer() {
 __attribute__((noinline)) void BreakIntoDebugger() {
     Guard guard;
     DebugBreak();
+}
+
+// The crash report that the program's own translator throws, or "".
+template <typename Body>
+ClString ReportOf(Body body) {
+    try {
+        body();
+    } catch (ClException* exception) {
+        ClString report = exception->message;
+        delete exception;
+        return report;
+    }
+    return ClString();
+}
+
+bool StartsWith(const ClString& text, const char* start) {
+    return strncmp(text.GetText(), start, strlen(start)) == 0;
+}
+
+// The program's translator builds its report right where the fault left the
+// stack: after an overflow that is the last page.
+void RunProgramTranslatorCases() {
+    g_hInstance = GetModuleHandleA(nullptr);
+    SetFaultTranslator(TranslateFault);
+    ClString report = ReportOf([] { Recurse(0); });
+    Check(StartsWith(report, "APPLICATION ERROR!!!\nStack overflow\r\n\r\n  EIP: ") &&
+              strstr(report.GetText(), "\tfaults_test.exe\r\n") != nullptr,
+          "the program's crash report of a stack overflow");
+    g_liveGuards = 0;
+    SetFaultTranslator(TranslateFault);
+    report = ReportOf([] { WriteToBadAddress(4); });
+    Check(StartsWith(report, "APPLICATION ERROR!!!\n Access violation\r\n\r\n  EIP: ") && g_liveGuards == 0,
+          "the program's crash report of a write fault");
+    SetFaultTranslator(ThrowFault);
 }
 
 void RunCases() {
@@ -178,6 +215,7 @@ int main() {
     ClFaultFrame faultFrame;
     Check(SetFaultTranslator(ThrowFault) == nullptr, "no translator before the first");
     RunCases();
+    RunProgramTranslatorCases();
     Check(SetFaultTranslator(nullptr) == ThrowFault, "uninstalling returns the translator");
     printf("%d failed\n", g_failures);
     return g_failures;

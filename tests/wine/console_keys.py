@@ -1,0 +1,52 @@
+"""Runs a program on a fresh pseudo-terminal and answers its key prompts.
+
+usage: console_keys.py EXPECTED_PROMPTS COMMAND...
+
+Whenever the output shows one more "Hit any key to continue..." than it had,
+one key goes in, without Enter. Exits 0 when the command ended with exit code
+5 after exactly EXPECTED_PROMPTS prompts, each answered by its one key;
+otherwise prints what it saw and exits 1. Nothing waits longer than a minute.
+"""
+import os
+import pty
+import select
+import sys
+import time
+
+PROMPT = b"Hit any key to continue..."
+
+
+def main():
+    expected = int(sys.argv[1])
+    command = sys.argv[2:]
+    child, terminal = pty.fork()
+    if child == 0:
+        os.execvp(command[0], command)
+    output = b""
+    answered = 0
+    deadline = time.time() + 60
+    while time.time() < deadline:
+        ready, _, _ = select.select([terminal], [], [], 0.2)
+        if ready:
+            try:
+                data = os.read(terminal, 4096)
+            except OSError:
+                break
+            if not data:
+                break
+            output += data
+        if output.count(PROMPT) > answered:
+            time.sleep(0.3)
+            os.write(terminal, b"k")
+            answered += 1
+    else:
+        os.kill(child, 9)
+    _, status = os.waitpid(child, 0)
+    code = os.waitstatus_to_exitcode(status)
+    if code == 5 and answered == expected:
+        return 0
+    print(f"exit code {code}, {answered} prompt(s) answered, output {output!r}")
+    return 1
+
+
+sys.exit(main())
