@@ -41,7 +41,9 @@ static SIM_RAW_FAULT void Crash(SimCrashKind kind)
 {
     switch (kind) {
     case SIM_CRASH_NULL: {
-        int* volatile target = nullptr;
+        // Both the pointer and the store are volatile: with a plain store
+        // the compiler drops the write as one nobody reads.
+        volatile int* volatile target = nullptr;
         *target = 0x5A;
         break;
     }
