@@ -15,14 +15,14 @@ constexpr DWORD kSentinel = 0xDEADBEEF;
 
 // Shows a box in a child on a fresh pty, types `keys` once its buttons are
 // drawn, and returns what the child saw; the box's result is the exit code.
-// Keys in `later` follow after a pause, so that they are not part of a
-// key's sequence.
+// Keys in `later` are typed once the dialog has rung the bell for the first
+// keys, so that they cannot be taken for part of the first key's sequence.
 PtyResult ShowBox(UINT style, const std::string& keys, const char* text = "Disk full", const std::string& later = "")
 {
     PtyOptions options;
     options.keys = {{") ", keys}};
     if (!later.empty()) {
-        options.keys.push_back({"", later, false, 200});
+        options.keys.push_back({"\a", later});
     }
     return RunFunctionOnPty([style, text] { return MessageBoxA(nullptr, text, "Ringwarden", style); },
                             options);

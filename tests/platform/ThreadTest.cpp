@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -96,19 +95,6 @@ TEST(Thread, CreationCanBeMadeToFail)
     ASSERT_NE(thread, nullptr);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
-}
-
-TEST(Thread, SuspendedStartIsNotSupported)
-{
-    Gate gate;
-    SetLastError(kSentinel);
-    EXPECT_EQ(CreateThread(nullptr, 0, WaitAtGate, &gate, 4 /* CREATE_SUSPENDED */, nullptr), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
-}
-
-TEST(Thread, ProcessIdIsThePosixOne)
-{
-    EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
 }
 
 }  // namespace
