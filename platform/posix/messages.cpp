@@ -192,10 +192,11 @@ int RunDialog(int tty, const char* text, const char* caption, UINT style, const 
     }
 
     int result = 0;
-    if (!WriteText(tty, DrawDialog(text, caption, style, set, defaultButton))) {
+    bool drawn = WriteText(tty, DrawDialog(text, caption, style, set, defaultButton));
+    if (!drawn) {
         SetLastErrorFromErrno(errno);
     }
-    while (result == 0) {
+    while (drawn && result == 0) {
         char key;
         if (!ReadByte(tty, &key)) {
             if (errno == 0) {
