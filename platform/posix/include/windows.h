@@ -173,6 +173,7 @@ typedef struct _OSVERSIONINFOA {
 #define VER_PLATFORM_WIN32_WINDOWS 1
 #define VER_PLATFORM_WIN32_NT 2
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA versionInfo);
+// Implemented with the threads (threads.cpp).
 DWORD WINAPI GetCurrentProcessId(void);
 DWORD WINAPI GetCurrentThreadId(void);
 // The pseudo handle of the calling process; ReadProcessMemory accepts only it
@@ -248,7 +249,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL WINAPI MessageBeep(UINT type);
 
 // Windows (windows.cpp). POSIX has no window system: the list of windows is
-// empty unless a test registers fake ones (platform/posix/include/StandIn.h).
+// empty unless a test registers fake ones (platform/posix/WindowListSeam.h).
 #define GWL_STYLE (-16)
 #define WS_CHILD 0x40000000L
 #define WS_MINIMIZE 0x20000000L
