@@ -201,6 +201,7 @@ TEST_F(FaultTranslatorDeathTest, WithoutTranslatorTheFaultEndsTheProcess) {
         testing::KilledBySignal(SIGSEGV), "");
     EXPECT_EXIT(
         {
+            SetFaultTranslator(ThrowFault);
             SetFaultTranslator(nullptr);
             atO2::DivideByZero();
         },
