@@ -18,6 +18,7 @@ namespace {
 std::atomic<DWORD> g_countdown{0};
 std::atomic<bool> g_persistent{false};
 std::atomic<bool> g_failingAll{false};
+std::atomic<bool> g_plannedFailed{false};
 
 bool PlannedFailure() {
     if (g_failingAll.load(std::memory_order_relaxed)) {
@@ -30,6 +31,7 @@ bool PlannedFailure() {
                 return false;
             }
             g_failingAll.store(g_persistent.load());
+            g_plannedFailed.store(true);
             return true;
         }
     }
@@ -127,6 +129,7 @@ int OnOutOfMemory(size_t size) {
 
 void FailAllocationAfter(DWORD n, AllocationFailure mode) {
     g_failingAll.store(false);
+    g_plannedFailed.store(false);
     g_persistent.store(mode == AllocationFailure::Persistent);
     g_countdown.store(n);
 }
@@ -134,6 +137,10 @@ void FailAllocationAfter(DWORD n, AllocationFailure mode) {
 void CancelAllocationFailure() {
     g_countdown.store(0);
     g_failingAll.store(false);
+}
+
+bool PlannedAllocationFailed() {
+    return g_plannedFailed.load();
 }
 
 void* ClMemException::operator new(size_t size) {

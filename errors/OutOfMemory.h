@@ -21,3 +21,6 @@ enum class AllocationFailure {
 // heap were exhausted, on whichever thread makes it. For tests.
 void FailAllocationAfter(DWORD n, AllocationFailure mode = AllocationFailure::Once);
 void CancelAllocationFailure();
+// Whether the allocation chosen by the last FailAllocationAfter has come and
+// failed; false again after the next FailAllocationAfter.
+bool PlannedAllocationFailed();
