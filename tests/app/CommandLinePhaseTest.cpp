@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "app/ClRingwardenApp.h"
-#include "base/Resources.h"
 #include "platform/posix/MessagesSeam.h"
 #include "platform/posix/ProcessSeam.h"
 #include "tests/support/StdRedirect.h"
@@ -53,8 +52,6 @@ protected:
         return outcome;
     }
 
-    std::string Help() const { return ClString(9, g_hInstance).GetText() + std::string("\r\n"); }
-
     ClRingwardenApp app;
     std::string output;
     std::vector<UINT> beeps;
@@ -90,30 +87,7 @@ TEST_F(CommandLinePhase, CommandWordsInAnyCase) {
     }
 }
 
-TEST_F(CommandLinePhase, HelpAsCommandWordOrSwitchEndsTheReading) {
-    const std::vector<std::vector<std::string>> commandLines = {
-        {"help", "/N:0"}, {"HELP", "/N:0"}, {"Help", "/N:0"}, {"?", "/N:0"},
-        {"startserver", "/?", "/N:0"}, {"COM1", "-?", "/N:0"}};
-    for (const auto& arguments : commandLines) {
-        beeps.clear();
-        EXPECT_EQ(Read(arguments), Outcome::HelpShown) << arguments[0];
-        EXPECT_EQ(output, Help()) << arguments[0];
-        EXPECT_TRUE(beeps.empty()) << arguments[0];
-    }
-}
-
-TEST_F(CommandLinePhase, HelpStopsTheReadingButKeepsEarlierMessages) {
-    EXPECT_EQ(Read({"/X", "?", "/Y"}), Outcome::HelpShown);
-    EXPECT_EQ(output, "Unknown command line key: \"X\"\r\n" + Help());
-    EXPECT_TRUE(beeps.empty());
-}
-
 // A name holding "-" or "/" needs double quotes of its own inside the shell's.
-TEST_F(CommandLinePhase, UnquotedNameWithDashSplitsIntoASwitch) {
-    EXPECT_EQ(Read({"startserver", "com-1"}), Outcome::Rejected);
-    EXPECT_EQ(output, "Unknown command line key: \"1\"\r\n" + kBad + kHint);
-}
-
 TEST_F(CommandLinePhase, SelectorsInCommandLineOrder) {
     EXPECT_EQ(Read({"startserver", "Modem A", "/n:2", "\"com-1\""}), Outcome::Execute);
     EXPECT_EQ(app.command, StartServer);
@@ -151,30 +125,6 @@ TEST_F(CommandLinePhase, OneDeviceTypeInAnyCase) {
     EXPECT_EQ(Read({"showstatus", "/T:modem", "/t:MODEM"}), Outcome::Execute);
     EXPECT_STREQ(app.deviceType.GetText(), "modem");
     EXPECT_EQ(output, "");
-}
-
-TEST_F(CommandLinePhase, SecondDeviceTypeIsRejected) {
-    EXPECT_EQ(Read({"showstatus", "/T:modem", "/T:isdn"}), Outcome::Rejected);
-    EXPECT_EQ(output, "Error! You can specify only one device type.\r\n" + kBad + kHint);
-}
-
-TEST_F(CommandLinePhase, EmptyDeviceTypeIsRejectedWithoutMessageOfItsOwn) {
-    EXPECT_EQ(Read({"showstatus", "/T:"}), Outcome::Rejected);
-    EXPECT_EQ(output, kBad + kHint);
-    EXPECT_EQ(beeps, std::vector<UINT>{MB_ICONHAND});
-}
-
-TEST_F(CommandLinePhase, FaultsInCommandLineOrderThenTheCommandWord) {
-    EXPECT_EQ(Read({"COM1", "/N:0", "/help", "/T:a", "/T:b", "/N2"}), Outcome::Rejected);
-    EXPECT_EQ(output,
-              "Command line error! Bad device number: \"0\"\r\n"
-              "Unknown command line key: \"help\"\r\n"
-              "Error! You can specify only one device type.\r\n"
-              "Unknown command line key: \"N2\"\r\n"
-              "ERROR! Unknown command: COM1\r\n\r\n" +
-                  kBad + kHint);
-    EXPECT_EQ(app.command, ShowStatus);
-    EXPECT_EQ(beeps, std::vector<UINT>{MB_ICONHAND});
 }
 
 TEST_F(CommandLinePhase, EmptyArgumentIsAnEmptyName) {
