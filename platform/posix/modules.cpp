@@ -201,8 +201,9 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
         memcpy(fileName, path, length + 1);
         return static_cast<DWORD>(length);
     }
-    memcpy(fileName, path, size - 1);
-    fileName[size - 1] = '\0';
+    // A cut path fills the whole buffer and, as with the real API, carries
+    // no terminator: callers must go by the count returned.
+    memcpy(fileName, path, size);
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return size;
 }

@@ -32,19 +32,32 @@ struct alignas(64) Wide {
     char bytes[64];
 };
 
+// The optimiser may drop a new whose result nobody reads; keeping the
+// pointer in a volatile makes every allocation real.
+void NewAndDeleteArray(size_t size) {
+    char* volatile kept = new char[size];
+    delete[] kept;
+}
+
+template <class T>
+void NewAndDelete() {
+    T* volatile kept = new T;
+    delete kept;
+}
+
 TEST(OutOfMemory, FailedNewThrowsTheSizeItAskedFor) {
     FailAllocationAfter(1);
-    EXPECT_EQ("Not enough memory\n\nUnable allocate 123 bytes", MemoryFailureText([] { delete[] new char[123]; }));
+    EXPECT_EQ("Not enough memory\n\nUnable allocate 123 bytes", MemoryFailureText([] { NewAndDeleteArray(123); }));
     FailAllocationAfter(1);
-    EXPECT_EQ("Not enough memory\n\nUnable allocate 64 bytes", MemoryFailureText([] { delete new Wide; }));
+    EXPECT_EQ("Not enough memory\n\nUnable allocate 64 bytes", MemoryFailureText([] { NewAndDelete<Wide>(); }));
 }
 
 TEST(OutOfMemory, TheNthAllocationFromNowFails) {
     FailAllocationAfter(3);
-    char* first = new char[1];
-    char* second = new char[1];
-    EXPECT_EQ("Not enough memory\n\nUnable allocate 7 bytes", MemoryFailureText([] { delete[] new char[7]; }));
-    char* after = new char[1];
+    char* volatile first = new char[1];
+    char* volatile second = new char[1];
+    EXPECT_EQ("Not enough memory\n\nUnable allocate 7 bytes", MemoryFailureText([] { NewAndDeleteArray(7); }));
+    char* volatile after = new char[1];
     delete[] first;
     delete[] second;
     delete[] after;
@@ -67,7 +80,7 @@ TEST(OutOfMemory, WhenNothingCanBeAllocatedAnObjectMadeInAdvanceIsThrown) {
     // when its catcher deletes it.
     for (int round = 0; round < 10; ++round) {
         FailAllocationAfter(1, AllocationFailure::Persistent);
-        EXPECT_EQ("Not enough memory", MemoryFailureText([] { delete[] new char[50]; }));
+        EXPECT_EQ("Not enough memory", MemoryFailureText([] { NewAndDeleteArray(50); }));
     }
 }
 
@@ -76,7 +89,7 @@ TEST(OutOfMemory, HeldReserveObjectsStayIntact) {
     for (ClException*& slot : held) {
         FailAllocationAfter(1, AllocationFailure::Persistent);
         try {
-            delete[] new char[8];
+            NewAndDeleteArray(8);
         } catch (ClException* failure) {
             slot = failure;
         }
@@ -99,7 +112,7 @@ TEST(OutOfMemoryDeathTest, ExhaustedReserveEndsTheProcessInsteadOfThrowingNull) 
             for (int i = 0; i < 100; ++i) {
                 FailAllocationAfter(1, AllocationFailure::Persistent);
                 try {
-                    delete[] new char[8];
+                    NewAndDeleteArray(8);
                 } catch (ClException* failure) {
                     if (failure == nullptr) {
                         _exit(3);

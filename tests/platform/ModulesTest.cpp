@@ -72,7 +72,7 @@ TEST(ModuleFileName, OfALibraryIsItsPath) {
     EXPECT_NE(nullptr, strstr(path, "libc.so.6"));
 }
 
-TEST(ModuleFileName, TooSmallABufferGetsACutTerminatedName) {
+TEST(ModuleFileName, TooSmallABufferGetsACutUnterminatedName) {
     const std::string own = OwnPath();
     const DWORD full = static_cast<DWORD>(own.size());
     char path[PATH_MAX];
@@ -80,13 +80,14 @@ TEST(ModuleFileName, TooSmallABufferGetsACutTerminatedName) {
 
     SetLastError(kSentinel);
     EXPECT_EQ(5u, GetModuleFileNameA(nullptr, path, 5));
-    EXPECT_EQ(own.substr(0, 4), path);
+    EXPECT_EQ(own.substr(0, 5), std::string(path, 5));
     EXPECT_EQ('z', path[5]);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
 
     SetLastError(kSentinel);
     EXPECT_EQ(full, GetModuleFileNameA(nullptr, path, full));
-    EXPECT_EQ(own.substr(0, full - 1), path);
+    EXPECT_EQ(own, std::string(path, full));
+    EXPECT_EQ('z', path[full]);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
 
     SetLastError(kSentinel);
