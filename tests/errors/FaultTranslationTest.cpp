@@ -12,6 +12,7 @@
 #include <string>
 
 #include "errors/ClException.h"
+#include "errors/OutOfMemory.h"
 #include "platform/FaultTranslator.h"
 
 namespace {
@@ -202,6 +203,26 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultLine{EXCEPTION_ILLEGAL_INSTRUCTION, "APPLICATION ERROR!!!\nInvalid instruction"},
                     FaultLine{EXCEPTION_STACK_OVERFLOW, "APPLICATION ERROR!!!\nStack overflow"},
                     FaultLine{EXCEPTION_ARRAY_BOUNDS_EXCEEDED, "APPLICATION ERROR!!!"}));
+
+// Memory running out while the report is built is reported instead, and the
+// translator is back for the next fault all the same.
+TEST(TranslateFault, OutOfMemoryWhileBuildingLeavesTheTranslatorInstalled) {
+    CONTEXT context = {};
+    EXCEPTION_RECORD record = {};
+    EXCEPTION_POINTERS pointers = {&record, &context};
+    ClException* caught = nullptr;
+    FailAllocationAfter(1);
+    try {
+        TranslateFault(EXCEPTION_ACCESS_VIOLATION, &pointers);
+    } catch (ClException* exception) {
+        caught = exception;
+    }
+    CancelAllocationFailure();
+    ASSERT_NE(caught, nullptr);
+    EXPECT_NE(dynamic_cast<ClMemException*>(caught), nullptr);
+    delete caught;
+    EXPECT_EQ(SetFaultTranslator(nullptr), TranslateFault);
+}
 
 volatile uintptr_t g_badAddress = 16;
 
