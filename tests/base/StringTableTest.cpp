@@ -7,26 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "base/Resources.h"
+#include "tests/support/ExpectedTexts.h"
 
 namespace {
-
-const char kHelp[] =
-    "Ringwarden [command] [device_name]\r\n"
-    "Ringwarden [command] [/N:device_number] [/T:device_type]\r\n"
-    "\r\n"
-    "Commands: \r\n"
-    "startserver\t- start dial-up server\r\n"
-    "stopserver\t- stop dial-up server\r\n"
-    "disconnectuser\t- break connection\r\n"
-    "showstatus (or no command specified)\t- display device status\r\n"
-    "help or ? or /? - show this help\r\n"
-    "\r\n"
-    "If device_name was not specified, the command is performed on all available\r\n"
-    "devices\r\n"
-    "\r\n"
-    "/N:device_number - You can select device by it's order in device list\n"
-    "instead of its name\r\n"
-    "/T:device_type - show only devices of the specified type\r\n";
 
 // Every fixed text; the banner (1) and the contact lines (11) are checked
 // for their shape only.
@@ -38,7 +21,7 @@ const std::map<UINT, std::string> kExpected = {
     {6, "\tDial-up server active"},
     {7, "\tDial-up server stopped"},
     {8, "ERROR! Unknown command: %s\r\n"},
-    {9, kHelp},
+    {9, kExpectedHelp},
     {10, "\tComment: %.256s\r\n"},
     {12, "Type \"%s /?\" to call help\r\n"},
     {13, "No any modem device available."},

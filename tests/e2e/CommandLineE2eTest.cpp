@@ -5,27 +5,12 @@
 #include <vector>
 
 #include "tests/e2e/Sandbox.h"
+#include "tests/support/ExpectedTexts.h"
 
 namespace {
 
-const std::string kHelp =
-    "Ringwarden [command] [device_name]\r\n"
-    "Ringwarden [command] [/N:device_number] [/T:device_type]\r\n"
-    "\r\n"
-    "Commands: \r\n"
-    "startserver\t- start dial-up server\r\n"
-    "stopserver\t- stop dial-up server\r\n"
-    "disconnectuser\t- break connection\r\n"
-    "showstatus (or no command specified)\t- display device status\r\n"
-    "help or ? or /? - show this help\r\n"
-    "\r\n"
-    "If device_name was not specified, the command is performed on all available\r\n"
-    "devices\r\n"
-    "\r\n"
-    "/N:device_number - You can select device by it's order in device list\n"
-    "instead of its name\r\n"
-    "/T:device_type - show only devices of the specified type\r\n"
-    "\r\n";
+// The help, and the empty line that ends every line the program writes.
+const std::string kHelp = std::string(kExpectedHelp) + "\r\n";
 
 const std::string kRejected = "Bad command line!\r\nType \"ringwarden /?\" to call help\r\n\r\n";
 
