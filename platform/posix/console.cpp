@@ -22,11 +22,14 @@
 
 namespace {
 
-// The descriptor of a handle that is open, or -1 with ERROR_INVALID_HANDLE.
+// The descriptor of a file handle, or -1 with ERROR_INVALID_HANDLE. Whether
+// it is still open is left to the call that uses it: a closed descriptor
+// fails there with EBADF, which reads as ERROR_INVALID_HANDLE too, and every
+// line of output is spared a system call.
 int OpenDescriptor(HANDLE handle)
 {
     int fd = DescriptorFromHandle(handle);
-    if (fd < 0 || fcntl(fd, F_GETFD) < 0) {
+    if (fd < 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return -1;
     }

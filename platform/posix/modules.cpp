@@ -133,12 +133,17 @@ bool NameMatches(const char* path, const char* wanted) {
 
 }  // namespace
 
+// The program is mapped once and never moves, and every string load asks
+// for it: walk the modules the first time only.
 HMODULE MainModuleHandle() {
-    HMODULE handle = nullptr;
-    WalkModules([&](const ModuleView& view) {
-        handle = view.handle;
-        return true;
-    });
+    static const HMODULE handle = [] {
+        HMODULE first = nullptr;
+        WalkModules([&](const ModuleView& view) {
+            first = view.handle;
+            return true;
+        });
+        return first;
+    }();
     return handle;
 }
 

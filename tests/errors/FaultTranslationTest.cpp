@@ -226,7 +226,13 @@ TEST(TranslateFault, OutOfMemoryWhileBuildingLeavesTheTranslatorInstalled) {
 
 volatile uintptr_t g_badAddress = 16;
 
-__attribute__((noinline)) void WriteToBadAddress() { *reinterpret_cast<volatile int*>(g_badAddress) = 1; }
+// The local variable gives the function a frame of its own: the optimiser
+// builds none for a leaf that needs no stack, and the chain would then start
+// one frame further up.
+__attribute__((noinline)) void WriteToBadAddress() {
+    volatile int value = 1;
+    *reinterpret_cast<volatile int*>(g_badAddress) = value;
+}
 
 __attribute__((noinline)) void CallFaultingFunction() {
     WriteToBadAddress();
