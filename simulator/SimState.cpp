@@ -816,7 +816,7 @@ static uint32_t Parse(SimState* state, const char* text, size_t size, ParseMode 
         if (isChange && journal == nullptr) {
             journal = line.begin;
         }
-        char name[SIM_NAME_SIZE];
+        char name[SIM_NAME_SIZE] = {};  // Whole, since devices are compared byte for byte.
         if (!DecodeValue(rest, line.end, name, sizeof(name)) || name[0] == 0) {
             return SIM_ERROR_INVALID_DATA;
         }

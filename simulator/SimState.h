@@ -38,17 +38,25 @@ enum : uint32_t {
     SIM_COMMENT_SIZE = SIM_RECORD_SIZE - 204,
 };
 
+// A change is detected by comparing whole devices byte for byte, so the
+// struct has no padding: the bytes that would be padding are fields of their
+// own, which SimDeviceDefaults clears and every copy carries.
 struct SimDevice {
     char name[SIM_NAME_SIZE];
     char type[SIM_TYPE_SIZE];
+    char unused1[1];
     uint32_t flags;
     uint32_t speed;
     char server[SIM_SERVER_SIZE];
     char port[SIM_PORT_SIZE];
+    char unused2[3];
     int32_t status;
     char user[SIM_USER_SIZE];
     char comment[SIM_COMMENT_SIZE];
 };
+static_assert(sizeof(SimDevice) == SIM_NAME_SIZE + SIM_TYPE_SIZE + 1 + 4 + 4 + SIM_SERVER_SIZE + SIM_PORT_SIZE + 3 + 4 +
+                                       SIM_USER_SIZE + SIM_COMMENT_SIZE,
+              "a device has no padding bytes");
 
 // The functions a crash can be injected into.
 enum SimFunction : uint32_t {
