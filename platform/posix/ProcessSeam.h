@@ -9,6 +9,10 @@
 // GetCommandLineA reads the process's arguments from /proc/self/cmdline.
 void SetProcessArguments(int argc, char** argv);
 
+// Makes GetCommandLineA return exactly `text`, as a Windows process started
+// with that command line would see it, until SetProcessArguments is called.
+void SetCommandLineForTesting(const char* text);
+
 // Makes GetVersionExA report the given platform identifier, as a system of
 // another family would; VER_PLATFORM_WIN32_WINDOWS is the default.
 void SetReportedPlatformForTesting(DWORD platformId);

@@ -92,6 +92,11 @@ void SetProcessArguments(int argc, char** argv) {
     g_commandLineBuilt = false;
 }
 
+void SetCommandLineForTesting(const char* text) {
+    g_commandLine = text != nullptr ? text : "";
+    g_commandLineBuilt = true;
+}
+
 void SetReportedPlatformForTesting(DWORD platformId) { g_platformId = platformId; }
 
 void FailVersionQueryForTesting(DWORD errorCode) { g_versionError = errorCode; }
