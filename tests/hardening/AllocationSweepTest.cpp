@@ -7,6 +7,8 @@
 // makes of it.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -107,6 +109,9 @@ protected:
         }
         EXPECT_LT(failing, kMostAllocations);
         EXPECT_GT(failing, 1);
+        // The figure the reliability section quotes.
+        printf("[   SWEEP  ] %s: %d runs, allocation 1 to %d failing\n",
+               testing::UnitTest::GetInstance()->current_test_info()->name(), failing, failing - 1);
     }
 
     void ExpectSound(const ChildResult& run, const Reference& reference) {
