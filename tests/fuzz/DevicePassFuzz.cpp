@@ -23,9 +23,14 @@
 
 namespace {
 
-// Records up to this size are kept whole to check what comes back; a larger
-// announced size is a lie the program's heap cannot serve.
+// Records up to this size are kept whole to check what comes back, and
+// device lists up to this size are walked; a larger size is announced as one
+// the heap cannot serve, so the program's allocation fails. (A list of
+// megabytes of empty names is walked name by name, which is correct but
+// keeps the fuzzer from anything else.)
 const uint32_t kLargestHonestRecord = 16384;
+const uint32_t kLargestHonestList = 65536;
+const uint32_t kBeyondTheHeap = 0x10000000u;
 
 FuzzedDataProvider* g_input = nullptr;
 unsigned char g_handedOut[kLargestHonestRecord];
@@ -41,6 +46,10 @@ uint32_t PickSize(uint32_t usual) {
     return g_input->ConsumeIntegral<uint32_t>();
 }
 
+uint32_t Servable(uint32_t size, uint32_t largestHonest) {
+    return size > largestHonest && size < kBeyondTheHeap ? kBeyondTheHeap : size;
+}
+
 uint32_t PickResult() {
     return g_input->ConsumeBool() ? 0 : g_input->ConsumeIntegral<uint32_t>();
 }
@@ -48,7 +57,7 @@ uint32_t PickResult() {
 uint32_t WINAPI LyingEnum(char* buffer, uint32_t* byteCount, uint32_t* nameCount) {
     Require(byteCount != nullptr && nameCount != nullptr, "the enumeration gets both counts");
     if (buffer == nullptr) {
-        *byteCount = PickSize(512);
+        *byteCount = Servable(PickSize(512), kLargestHonestList);
         *nameCount = PickSize(16);
         return PickResult();
     }
@@ -62,10 +71,9 @@ uint32_t WINAPI LyingEnum(char* buffer, uint32_t* byteCount, uint32_t* nameCount
 uint32_t WINAPI LyingGet(const char* deviceName, void* record, uint32_t* size) {
     Require(strlen(deviceName) < 0x10000000u, "the device name is terminated");
     if (record == nullptr) {
-        *size = g_input->ConsumeBool() ? g_input->ConsumeIntegralInRange<uint32_t>(477, 1024) : PickSize(kLargestHonestRecord);
-        if (*size > kLargestHonestRecord && *size < 0x10000000u) {
-            *size = 0x10000000u;  // Past what the heap gives: the program's allocation fails.
-        }
+        const uint32_t answer = g_input->ConsumeBool() ? g_input->ConsumeIntegralInRange<uint32_t>(477, 1024)
+                                                      : PickSize(kLargestHonestRecord);
+        *size = Servable(answer, kLargestHonestRecord);
         return PickResult();
     }
     const uint32_t announced = *size;
