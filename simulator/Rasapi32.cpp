@@ -120,7 +120,7 @@ SIM_EXPORT uint32_t WINAPI SuprvEnumAccessInfo(char* buffer, uint32_t* byteCount
     // so that no devices is not mistaken for a failed enumeration.
     uint64_t needed = 0;
     for (uint32_t i = 0; i < g_state.count; ++i) {
-        needed += strlen(g_state.devices[i].name) + 1;
+        needed += strlen(SimDeviceName(&g_state, i)) + 1;
     }
     if (needed == 0) {
         needed = 2;
@@ -136,8 +136,9 @@ SIM_EXPORT uint32_t WINAPI SuprvEnumAccessInfo(char* buffer, uint32_t* byteCount
     }
     char* out = buffer;
     for (uint32_t i = 0; i < g_state.count; ++i) {
-        size_t length = strlen(g_state.devices[i].name) + 1;
-        memcpy(out, g_state.devices[i].name, length);
+        const char* name = SimDeviceName(&g_state, i);
+        size_t length = strlen(name) + 1;
+        memcpy(out, name, length);
         out += length;
     }
     memset(out, 0, static_cast<size_t>(buffer + needed - out));
@@ -155,8 +156,8 @@ SIM_EXPORT uint32_t WINAPI SuprvGetAccessInfo(const char* deviceName, void* reco
         return SIM_ERROR_NOT_READY;
     }
     CrashIfAsked(SIM_FN_GET);
-    const SimDevice* device = SimFindDevice(&g_state, deviceName);
-    if (device == nullptr) {
+    uint32_t position = SimFindDevice(&g_state, deviceName);
+    if (position == SIM_NO_DEVICE) {
         *size = 0;
         return SIM_ERROR_DEVICE_NOT_EXIST;
     }
@@ -169,7 +170,9 @@ SIM_EXPORT uint32_t WINAPI SuprvGetAccessInfo(const char* deviceName, void* reco
     if (faults.getResult != 0 && (faults.getDevice[0] == 0 || strcmp(faults.getDevice, deviceName) == 0)) {
         return faults.getResult;
     }
-    SimFillRecord(device, static_cast<unsigned char*>(record), recordSize);
+    SimDevice device;
+    SimGetDevice(&g_state, position, &device);
+    SimFillRecord(&device, static_cast<unsigned char*>(record), recordSize);
     *size = recordSize;
     return SIM_OK;
 }
@@ -223,15 +226,16 @@ SIM_EXPORT uint32_t WINAPI SuprvSetAccessInfo(void* record)
 }
 
 #if !defined(SIM_WITHOUT_REQUEST)
-// The device a record handed back by the caller belongs to: the name at its start.
-static SimDevice* DeviceOfRecord(const void* record)
+// The position of the device a record handed back by the caller belongs
+// to: the name at its start.
+static uint32_t DeviceOfRecord(const void* record)
 {
     if (record == nullptr) {
-        return nullptr;
+        return SIM_NO_DEVICE;
     }
     const char* name = static_cast<const char*>(record);
     if (memchr(name, 0, SIM_NAME_SIZE) == nullptr) {
-        return nullptr;
+        return SIM_NO_DEVICE;
     }
     return SimFindDevice(&g_state, name);
 }
@@ -261,24 +265,26 @@ SIM_EXPORT uint32_t WINAPI SuprvRequest(uint32_t code, void* request, uint32_t z
     }
     if (code == SUPRV_REQUEST_STATUS) {
         SuprvStatusRequest* status = static_cast<SuprvStatusRequest*>(request);
-        const SimDevice* device = DeviceOfRecord(status->device);
-        if (device == nullptr) {
+        uint32_t position = DeviceOfRecord(status->device);
+        if (position == SIM_NO_DEVICE) {
             return SIM_ERROR_DEVICE_NOT_EXIST;
         }
-        status->status = device->status;
+        status->status = g_state.devices[position].status;
         return SIM_OK;
     }
     if (code == SUPRV_REQUEST_USER) {
         SuprvUserRequest* user = static_cast<SuprvUserRequest*>(request);
-        const SimDevice* device = DeviceOfRecord(user->device);
-        if (device == nullptr) {
+        uint32_t position = DeviceOfRecord(user->device);
+        if (position == SIM_NO_DEVICE) {
             return SIM_ERROR_DEVICE_NOT_EXIST;
         }
-        memcpy(user->user, device->user, sizeof(user->user));
+        SimDevice device;
+        SimGetDevice(&g_state, position, &device);
+        memcpy(user->user, device.user, sizeof(user->user));
         return SIM_OK;
     }
     if (code == SUPRV_REQUEST_DISCONNECT) {
-        if (DeviceOfRecord(request) == nullptr) {
+        if (DeviceOfRecord(request) == SIM_NO_DEVICE) {
             return SIM_ERROR_DEVICE_NOT_EXIST;
         }
         // The record's own name: catching up with the file may move the devices.

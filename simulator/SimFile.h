@@ -16,8 +16,9 @@ struct SimFile {
 // environment, else the user's state folder. SIM_ERROR_BAD_PATH when there is none.
 uint32_t SimStatePath(SimBuffer* path);
 
-// The whole file; SIM_ERROR_FILE_NOT_FOUND when it does not exist.
-uint32_t SimReadWhole(const char* path, SimBuffer* out);
+// Opens the state file for reading alone, without the lock; SIM_ERROR_FILE_NOT_FOUND
+// when it does not exist.
+uint32_t SimOpenForReading(const char* path, SimFile* file);
 
 // Takes the exclusive lock that every writer of the state file holds, on a
 // lock file beside it (so that renaming the state file never moves the lock).
@@ -27,6 +28,8 @@ void SimUnlock(SimFile* lock);
 
 // With the lock held: open the state file for appending, read, cut back, append.
 uint32_t SimOpenExisting(const char* path, SimFile* file, uint64_t* size);
+// Reads `count` bytes at `offset`, fewer only where the file ends; from a
+// file opened either way.
 uint32_t SimReadAt(SimFile* file, uint64_t offset, char* buffer, size_t count, size_t* got);
 uint32_t SimTruncate(SimFile* file, uint64_t size);
 // Writes all bytes at the end of the file and flushes them to the disk.

@@ -54,34 +54,10 @@ uint32_t SimStatePath(SimBuffer* path)
     return path->failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SIM_OK;
 }
 
-static uint32_t ReadAll(int fd, SimBuffer* out)
+uint32_t SimOpenForReading(const char* path, SimFile* file)
 {
-    char chunk[65536];
-    for (;;) {
-        ssize_t count = read(fd, chunk, sizeof(chunk));
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return ErrorFromErrno(errno);
-        }
-        if (count == 0) {
-            return out->failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SIM_OK;
-        }
-        SimBufferAppend(out, chunk, static_cast<size_t>(count));
-    }
-}
-
-uint32_t SimReadWhole(const char* path, SimBuffer* out)
-{
-    out->size = 0;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return ErrorFromErrno(errno);
-    }
-    uint32_t result = ReadAll(fd, out);
-    close(fd);
-    return result;
+    file->handle = open(path, O_RDONLY | O_CLOEXEC);
+    return file->handle < 0 ? ErrorFromErrno(errno) : SIM_OK;
 }
 
 // Creates every missing folder above the file at `path`.

@@ -82,31 +82,11 @@ static HANDLE OpenShared(const char* path, DWORD access, DWORD disposition)
     return file;
 }
 
-static uint32_t ReadAll(HANDLE file, SimBuffer* out)
+uint32_t SimOpenForReading(const char* path, SimFile* file)
 {
-    char chunk[65536];
-    for (;;) {
-        DWORD count = 0;
-        if (!ReadFile(file, chunk, sizeof(chunk), &count, nullptr)) {
-            return ErrorFromLastError();
-        }
-        if (count == 0) {
-            return out->failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SIM_OK;
-        }
-        SimBufferAppend(out, chunk, count);
-    }
-}
-
-uint32_t SimReadWhole(const char* path, SimBuffer* out)
-{
-    out->size = 0;
-    HANDLE file = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
-    if (file == INVALID_HANDLE_VALUE) {
-        return ErrorFromLastError();
-    }
-    uint32_t result = ReadAll(file, out);
-    CloseHandle(file);
-    return result;
+    HANDLE handle = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
+    file->handle = reinterpret_cast<intptr_t>(handle);
+    return handle == INVALID_HANDLE_VALUE ? ErrorFromLastError() : SIM_OK;
 }
 
 static bool IsSeparator(char c)

@@ -1,4 +1,4 @@
-// The simulated supervisor's devices: the built-in set, look-up, and the state file's text form.
+// The simulated supervisor's devices: the built-in set, their records, and the state file's text form.
 //
 // The state file is line-oriented text, bytes as they are (the C locale):
 //
@@ -29,111 +29,6 @@
 
 #include <stdlib.h>
 #include <string.h>
-
-void SimStateInit(SimState* state)
-{
-    memset(state, 0, sizeof(*state));
-}
-
-void SimStateFree(SimState* state)
-{
-    free(state->devices);
-    free(state->index);
-    SimStateInit(state);
-}
-
-void SimStateMove(SimState* to, SimState* from)
-{
-    SimStateFree(to);
-    *to = *from;
-    SimStateInit(from);
-}
-
-static uint32_t HashName(const char* name)
-{
-    uint32_t hash = 2166136261u;
-    for (; *name != 0; ++name) {
-        hash = (hash ^ static_cast<unsigned char>(*name)) * 16777619u;
-    }
-    return hash;
-}
-
-static void IndexInsert(uint32_t* index, uint32_t indexSize, const char* name, uint32_t position)
-{
-    uint32_t slot = HashName(name) & (indexSize - 1);
-    while (index[slot] != 0) {
-        slot = (slot + 1) & (indexSize - 1);
-    }
-    index[slot] = position + 1;
-}
-
-static uint32_t Reindex(SimState* state, uint32_t wanted)
-{
-    uint32_t size = 16;
-    while (size < wanted * 2) {
-        size *= 2;
-    }
-    uint32_t* index = static_cast<uint32_t*>(calloc(size, sizeof(uint32_t)));
-    if (index == nullptr) {
-        return SIM_ERROR_NOT_ENOUGH_MEMORY;
-    }
-    for (uint32_t i = 0; i < state->count; ++i) {
-        IndexInsert(index, size, state->devices[i].name, i);
-    }
-    free(state->index);
-    state->index = index;
-    state->indexSize = size;
-    return SIM_OK;
-}
-
-SimDevice* SimFindDevice(const SimState* state, const char* name)
-{
-    if (state->indexSize == 0) {
-        return nullptr;
-    }
-    uint32_t slot = HashName(name) & (state->indexSize - 1);
-    while (state->index[slot] != 0) {
-        SimDevice* device = &state->devices[state->index[slot] - 1];
-        if (strcmp(device->name, name) == 0) {
-            return device;
-        }
-        slot = (slot + 1) & (state->indexSize - 1);
-    }
-    return nullptr;
-}
-
-void SimDeviceDefaults(SimDevice* device)
-{
-    memset(device, 0, sizeof(*device));
-    device->speed = 57600;
-    device->status = 0;
-}
-
-uint32_t SimAddDevice(SimState* state, const SimDevice* device)
-{
-    if (device->name[0] == 0 || SimFindDevice(state, device->name) != nullptr) {
-        return SIM_ERROR_INVALID_DATA;
-    }
-    if (state->count == state->capacity) {
-        uint32_t capacity = state->capacity == 0 ? 8 : state->capacity * 2;
-        void* grown = realloc(state->devices, static_cast<size_t>(capacity) * sizeof(SimDevice));
-        if (grown == nullptr) {
-            return SIM_ERROR_NOT_ENOUGH_MEMORY;
-        }
-        state->devices = static_cast<SimDevice*>(grown);
-        state->capacity = capacity;
-    }
-    if ((state->count + 1) * 2 > state->indexSize) {
-        uint32_t result = Reindex(state, state->count + 1);
-        if (result != SIM_OK) {
-            return result;
-        }
-    }
-    state->devices[state->count] = *device;
-    IndexInsert(state->index, state->indexSize, device->name, state->count);
-    ++state->count;
-    return SIM_OK;
-}
 
 static void CopyText(char* destination, size_t size, const char* text)
 {
@@ -282,7 +177,7 @@ static void PutWord(unsigned char* record, uint32_t size, uint32_t offset, uint3
 
 void SimFillRecord(const SimDevice* device, unsigned char* record, uint32_t size)
 {
-    uint32_t hash = HashName(device->name);
+    uint32_t hash = SimHashName(device->name);
     for (uint32_t i = 0; i < size; ++i) {
         record[i] = static_cast<unsigned char>((hash >> (8 * (i & 3))) ^ (i * 37));
     }
@@ -465,19 +360,20 @@ void SimFormatFile(const SimState* state, SimBuffer* out)
     AppendText(out, "\n# Simulated dial-up supervisor. Changes are appended as change blocks;\n"
                     "# edit with care, or through the control tool.\n");
     AppendFaults(out, &state->faults);
+    SimDevice device;
     for (uint32_t i = 0; i < state->count; ++i) {
-        const SimDevice* device = &state->devices[i];
+        SimGetDevice(state, i, &device);
         AppendText(out, "device ");
-        AppendEscaped(out, device->name);
+        AppendEscaped(out, device.name);
         AppendText(out, "\n");
-        AppendField(out, "type", device->type);
-        AppendNumberField(out, "flags", device->flags, true);
-        AppendNumberField(out, "speed", device->speed, false);
-        AppendField(out, "port", device->port);
-        AppendField(out, "server", device->server);
-        AppendStatusField(out, device->status);
-        AppendField(out, "user", device->user);
-        AppendField(out, "comment", device->comment);
+        AppendField(out, "type", device.type);
+        AppendNumberField(out, "flags", device.flags, true);
+        AppendNumberField(out, "speed", device.speed, false);
+        AppendField(out, "port", device.port);
+        AppendField(out, "server", device.server);
+        AppendStatusField(out, device.status);
+        AppendField(out, "user", device.user);
+        AppendField(out, "comment", device.comment);
         AppendText(out, "end\n");
     }
 }
@@ -515,39 +411,6 @@ void SimFormatChange(const SimDevice* before, const SimDevice* after, SimBuffer*
 }
 
 // ---- Parsing ----
-
-namespace {
-
-struct Line {
-    const char* begin;
-    const char* end;      // Without the line break.
-    const char* next;     // Start of the next line.
-    bool terminated;      // Ended by a line break.
-};
-
-struct Cursor {
-    const char* position;
-    const char* end;
-
-    bool NextLine(Line* line)
-    {
-        if (position >= end) {
-            return false;
-        }
-        line->begin = position;
-        const char* newline = static_cast<const char*>(memchr(position, '\n', static_cast<size_t>(end - position)));
-        line->terminated = newline != nullptr;
-        line->end = newline != nullptr ? newline : end;
-        line->next = newline != nullptr ? newline + 1 : end;
-        if (line->end > line->begin && line->end[-1] == '\r') {
-            --line->end;
-        }
-        position = line->next;
-        return true;
-    }
-};
-
-}  // namespace
 
 static bool IsBlankOrComment(const char* begin, const char* end)
 {
@@ -767,118 +630,172 @@ bool SimParseFault(SimFaults* faults, const char* text, size_t length)
     return true;
 }
 
-enum class ParseMode { File, Journal };
-
-static uint32_t Parse(SimState* state, const char* text, size_t size, ParseMode mode)
+// The first line of a state file: the format and the generation mark.
+static uint32_t ParseHeader(SimParser* parser, const char* begin, const char* end)
 {
-    Cursor cursor = {text, text + size};
-    Line line;
-    const char* complete = text;  // End of the last complete element.
-    const char* journal = nullptr;  // Start of the first change block.
-    if (mode == ParseMode::File) {
-        const char* prefix = "suprv-state 1 generation";
-        if (!cursor.NextLine(&line) || static_cast<size_t>(line.end - line.begin) < strlen(prefix) ||
-            memcmp(line.begin, prefix, strlen(prefix)) != 0) {
-            return SIM_ERROR_INVALID_DATA;
-        }
-        const char* generation = line.begin + strlen(prefix);
-        while (generation < line.end && *generation == ' ') {
-            ++generation;
-        }
-        size_t length = static_cast<size_t>(line.end - generation);
-        if (length >= sizeof(state->generation)) {
-            return SIM_ERROR_INVALID_DATA;
-        }
-        memcpy(state->generation, generation, length);
-        state->generation[length] = 0;
-        complete = line.next;
+    static const char prefix[] = "suprv-state 1 generation";
+    size_t prefixLength = sizeof(prefix) - 1;
+    if (static_cast<size_t>(end - begin) < prefixLength || memcmp(begin, prefix, prefixLength) != 0) {
+        return SIM_ERROR_INVALID_DATA;
     }
-    while (cursor.NextLine(&line)) {
-        if (IsBlankOrComment(line.begin, line.end)) {
-            complete = line.next;
-            continue;
-        }
-        const char* wordEnd;
-        const char* rest;
-        SplitWord(line.begin, line.end, &wordEnd, &rest);
-        if (mode == ParseMode::File && WordIs(line.begin, wordEnd, "fault")) {
-            if (!ParseFault(&state->faults, rest, line.end)) {
-                return SIM_ERROR_INVALID_DATA;
-            }
-            complete = line.next;
-            continue;
-        }
-        bool isDevice = mode == ParseMode::File && WordIs(line.begin, wordEnd, "device");
-        bool isChange = WordIs(line.begin, wordEnd, "change");
-        if (!isDevice && !isChange) {
-            return SIM_ERROR_INVALID_DATA;
-        }
-        if (isChange && journal == nullptr) {
-            journal = line.begin;
-        }
-        char name[SIM_NAME_SIZE] = {};  // Whole, since devices are compared byte for byte.
-        if (!DecodeValue(rest, line.end, name, sizeof(name)) || name[0] == 0) {
-            return SIM_ERROR_INVALID_DATA;
-        }
-        SimDevice device;
-        SimDevice* existing = SimFindDevice(state, name);
-        if (isDevice) {
-            SimDeviceDefaults(&device);
-            memcpy(device.name, name, sizeof(name));
-        } else if (existing != nullptr) {
-            device = *existing;
-        } else {
-            return SIM_ERROR_INVALID_DATA;
-        }
-        bool closed = false;
-        while (cursor.NextLine(&line)) {
-            const char* begin = line.begin;
-            while (begin < line.end && (*begin == ' ' || *begin == '\t')) {
-                ++begin;
-            }
-            if (WordIs(begin, line.end, "end")) {
-                closed = true;
-                break;
-            }
-            if (!line.terminated || !ParseField(&device, begin, line.end)) {
-                // A field line cut short is the mark of a dying writer when
-                // nothing follows it.
-                if (isChange && !line.terminated) {
-                    break;
-                }
-                return SIM_ERROR_INVALID_DATA;
-            }
-        }
-        if (!closed) {
-            if (isChange) {
-                break;  // Cut short at the end: never applied.
-            }
-            return SIM_ERROR_INVALID_DATA;
-        }
-        if (isDevice) {
-            uint32_t result = SimAddDevice(state, &device);
-            if (result != SIM_OK) {
-                return result;
-            }
-        } else {
-            *existing = device;
-        }
-        complete = line.next;
+    const char* generation = begin + prefixLength;
+    while (generation < end && *generation == ' ') {
+        ++generation;
     }
-    state->applied += static_cast<uint64_t>(complete - text);
-    if (mode == ParseMode::File) {
-        state->snapshotBytes = static_cast<uint64_t>((journal != nullptr ? journal : complete) - text);
+    size_t length = static_cast<size_t>(end - generation);
+    SimState* state = parser->state;
+    if (length >= sizeof(state->generation)) {
+        return SIM_ERROR_INVALID_DATA;
     }
+    memcpy(state->generation, generation, length);
+    state->generation[length] = 0;
+    parser->complete = parser->offset;
     return SIM_OK;
 }
 
-uint32_t SimParseFile(SimState* state, const char* text, size_t size)
+// A line outside the blocks, starting at `start`: a comment, a fault knob, or
+// the head of a block.
+static uint32_t ParseTopLine(SimParser* parser, const char* begin, const char* end, uint64_t start)
 {
-    state->applied = 0;
-    return Parse(state, text, size, ParseMode::File);
+    SimState* state = parser->state;
+    bool wholeFile = parser->mode == SIM_PARSE_FILE;
+    if (IsBlankOrComment(begin, end)) {
+        parser->complete = parser->offset;
+        return SIM_OK;
+    }
+    const char* wordEnd;
+    const char* rest;
+    SplitWord(begin, end, &wordEnd, &rest);
+    if (wholeFile && WordIs(begin, wordEnd, "fault")) {
+        if (!ParseFault(&state->faults, rest, end)) {
+            return SIM_ERROR_INVALID_DATA;
+        }
+        parser->complete = parser->offset;
+        return SIM_OK;
+    }
+    bool isDevice = wholeFile && WordIs(begin, wordEnd, "device");
+    bool isChange = WordIs(begin, wordEnd, "change");
+    if (!isDevice && !isChange) {
+        return SIM_ERROR_INVALID_DATA;
+    }
+    if (isChange && parser->journal == UINT64_MAX) {
+        parser->journal = start;
+    }
+    char name[SIM_NAME_SIZE] = {};  // Whole, since devices are compared byte for byte.
+    if (!DecodeValue(rest, end, name, sizeof(name)) || name[0] == 0) {
+        return SIM_ERROR_INVALID_DATA;
+    }
+    uint32_t existing = SimFindDevice(state, name);
+    if (isDevice) {
+        SimDeviceDefaults(&parser->device);
+        memcpy(parser->device.name, name, sizeof(name));
+    } else if (existing != SIM_NO_DEVICE) {
+        SimGetDevice(state, existing, &parser->device);
+    } else {
+        return SIM_ERROR_INVALID_DATA;
+    }
+    parser->inBlock = true;
+    parser->isChange = isChange;
+    parser->position = existing;
+    return SIM_OK;
 }
 
-uint32_t SimParseJournal(SimState* state, const char* text, size_t size)
+// A line of a device or change block: a field, or the end that applies the block.
+static uint32_t ParseBlockLine(SimParser* parser, const char* begin, const char* end, bool terminated)
 {
-    return Parse(state, text, size, ParseMode::Journal);
+    while (begin < end && (*begin == ' ' || *begin == '\t')) {
+        ++begin;
+    }
+    if (WordIs(begin, end, "end")) {
+        SimEntry replaced;
+        uint32_t result = parser->isChange ? SimPutDevice(parser->state, parser->position, &parser->device, &replaced)
+                                           : SimAddDevice(parser->state, &parser->device);
+        if (result != SIM_OK) {
+            return result;
+        }
+        parser->inBlock = false;
+        parser->complete = parser->offset;
+        return SIM_OK;
+    }
+    if (terminated && ParseField(&parser->device, begin, end)) {
+        return SIM_OK;
+    }
+    // A field line cut short is the mark of a dying writer when nothing
+    // follows it: the change block stays open and is never applied.
+    return parser->isChange && !terminated ? SIM_OK : SIM_ERROR_INVALID_DATA;
+}
+
+// One line without its line break; `terminated` when it had one.
+static uint32_t ParseLine(SimParser* parser, const char* begin, const char* end, bool terminated)
+{
+    uint64_t start = parser->offset;
+    parser->offset += static_cast<uint64_t>(end - begin) + (terminated ? 1 : 0);
+    if (end > begin && end[-1] == '\r') {
+        --end;
+    }
+    if (parser->headerWanted) {
+        parser->headerWanted = false;
+        return ParseHeader(parser, begin, end);
+    }
+    if (parser->inBlock) {
+        return ParseBlockLine(parser, begin, end, terminated);
+    }
+    return ParseTopLine(parser, begin, end, start);
+}
+
+void SimParserBegin(SimParser* parser, SimState* state, SimParseMode mode)
+{
+    memset(parser, 0, sizeof(*parser));
+    parser->state = state;
+    parser->mode = mode;
+    parser->headerWanted = mode == SIM_PARSE_FILE;
+    parser->journal = UINT64_MAX;
+    if (mode == SIM_PARSE_FILE) {
+        state->applied = 0;
+    }
+}
+
+void SimParserFeed(SimParser* parser, const char* text, size_t size)
+{
+    const char* end = text + size;
+    while (parser->result == SIM_OK && text < end) {
+        const char* newline = static_cast<const char*>(memchr(text, '\n', static_cast<size_t>(end - text)));
+        const char* lineEnd = newline != nullptr ? newline : end;
+        if (newline == nullptr || parser->line.size > 0) {
+            SimBufferAppend(&parser->line, text, static_cast<size_t>(lineEnd - text));
+            if (parser->line.failed) {
+                parser->result = SIM_ERROR_NOT_ENOUGH_MEMORY;
+                return;
+            }
+            if (newline == nullptr) {
+                return;
+            }
+            parser->result = ParseLine(parser, parser->line.data, parser->line.data + parser->line.size, true);
+            parser->line.size = 0;
+        } else {
+            parser->result = ParseLine(parser, text, newline, true);
+        }
+        text = newline + 1;
+    }
+}
+
+uint32_t SimParserEnd(SimParser* parser)
+{
+    uint32_t result = parser->result;
+    if (result == SIM_OK && parser->line.size > 0) {
+        result = ParseLine(parser, parser->line.data, parser->line.data + parser->line.size, false);
+    }
+    SimBufferFree(&parser->line);
+    if (result == SIM_OK && (parser->headerWanted || (parser->inBlock && !parser->isChange))) {
+        result = SIM_ERROR_INVALID_DATA;
+    }
+    if (result != SIM_OK) {
+        return result;
+    }
+    SimState* state = parser->state;
+    state->applied += parser->complete;
+    if (parser->mode == SIM_PARSE_FILE) {
+        state->snapshotBytes = parser->journal != UINT64_MAX ? parser->journal : parser->complete;
+    }
+    return SIM_OK;
 }

@@ -38,6 +38,10 @@ enum : uint32_t {
     SIM_COMMENT_SIZE = SIM_RECORD_SIZE - 204,
 };
 
+// One device with each text in a field as wide as the record has room for:
+// the form in which a device is read, changed and compared. The state keeps
+// its devices compactly instead (SimEntry), and a SimDevice is a copy.
+//
 // A change is detected by comparing whole devices byte for byte, so the
 // struct has no padding: the bytes that would be padding are fields of their
 // own, which SimDeviceDefaults clears and every copy carries.
@@ -84,11 +88,26 @@ struct SimFaults {
     SimCrashKind crashKind;
 };
 
+// A device as the state keeps it: its numbers, and where its texts lie.
+struct SimEntry {
+    uint32_t texts;  // Offset in SimState::texts of the name, type, server, port, user and comment, in
+                     // this order, each ended by a zero byte.
+    uint32_t flags;
+    uint32_t speed;
+    int32_t status;
+};
+
 // The whole state, with what is known of the file it came from.
 struct SimState {
-    SimDevice* devices;
+    SimEntry* devices;
     uint32_t count;
     uint32_t capacity;
+    // The devices' texts, one after another. The texts a change replaces stay
+    // behind as waste until the arena is compacted, which only SimPutDevice does.
+    char* texts;
+    uint32_t textSize;
+    uint32_t textCapacity;
+    uint32_t textWaste;
     uint32_t* index;  // Open-addressing table of device positions + 1; 0 is free.
     uint32_t indexSize;
     SimFaults faults;
@@ -104,19 +123,28 @@ void SimStateFree(SimState* state);
 // Moves `from` into `to`, freeing what `to` held; `from` is left empty.
 void SimStateMove(SimState* to, SimState* from);
 
+// The hash of a device name, for the index and for the record's pattern.
+uint32_t SimHashName(const char* name);
+
 uint32_t SimLoadBuiltIn(SimState* state);
 uint32_t SimGenerate(SimState* state, uint32_t count);
 uint32_t SimAddDevice(SimState* state, const SimDevice* device);
-SimDevice* SimFindDevice(const SimState* state, const char* name);
 void SimDeviceDefaults(SimDevice* device);
 
-// Parses a whole state file into `state` (which must be empty). A change
-// block cut short at the end of the text (a writer that died mid-write) is
-// ignored; `applied` is set to the end of the last complete block.
-uint32_t SimParseFile(SimState* state, const char* text, size_t size);
-// Applies the change blocks of `text`, a journal tail written after
-// `state->applied`, and advances `applied` by the bytes of complete blocks.
-uint32_t SimParseJournal(SimState* state, const char* text, size_t size);
+enum : uint32_t { SIM_NO_DEVICE = 0xFFFFFFFFu };
+
+// The position of the device named `name`, or SIM_NO_DEVICE.
+uint32_t SimFindDevice(const SimState* state, const char* name);
+// The name of the device at `position`; it stays valid until the state changes.
+const char* SimDeviceName(const SimState* state, uint32_t position);
+// A copy of the device at `position`, every byte after a text's end zero.
+void SimGetDevice(const SimState* state, uint32_t position, SimDevice* device);
+// Stores `device` at `position`, where a device of the same name is. On
+// failure (no memory) nothing changes. Until the next SimPutDevice, the
+// device it replaced, handed back in `replaced`, can be put back by
+// SimRestoreDevice, which cannot fail.
+uint32_t SimPutDevice(SimState* state, uint32_t position, const SimDevice* device, SimEntry* replaced);
+void SimRestoreDevice(SimState* state, uint32_t position, const SimEntry* replaced);
 
 // One "key value" line of a device block, or the words after "fault".
 bool SimParseField(SimDevice* device, const char* text, size_t length);
@@ -131,6 +159,34 @@ struct SimBuffer {
 };
 void SimBufferFree(SimBuffer* buffer);
 void SimBufferAppend(SimBuffer* buffer, const char* bytes, size_t count);
+
+// What a parse reads: a whole state file into an empty state, or the change
+// blocks written after `state->applied`, applied to the state read before.
+enum SimParseMode : uint32_t { SIM_PARSE_FILE, SIM_PARSE_JOURNAL };
+
+// Reads the state file's text in pieces of any size, as they come from the
+// file, so that the whole text never needs to be in memory; it keeps only a
+// line cut by the end of a piece until the rest arrives. A change block cut
+// short at the end of the text (a writer that died mid-write) is ignored;
+// `applied` advances to the end of the last complete block.
+struct SimParser {
+    SimState* state;
+    SimParseMode mode;
+    uint32_t result;     // The first failure; once set, the rest is ignored.
+    bool headerWanted;
+    bool inBlock;
+    bool isChange;
+    uint32_t position;   // The device a change block changes.
+    uint64_t offset;     // Bytes of whole lines read.
+    uint64_t complete;   // The end of the last complete element.
+    uint64_t journal;    // The start of the first change block, or UINT64_MAX.
+    SimBuffer line;      // The start of a line cut by the end of a piece.
+    SimDevice device;    // The device of the block being read.
+};
+void SimParserBegin(SimParser* parser, SimState* state, SimParseMode mode);
+void SimParserFeed(SimParser* parser, const char* text, size_t size);
+// Reads the last line, which lacks a line break, and ends the parse.
+uint32_t SimParserEnd(SimParser* parser);
 
 // The whole state in its file form, headed by `generation`.
 void SimFormatFile(const SimState* state, SimBuffer* out);

@@ -17,11 +17,41 @@ static uint32_t LoadBuiltIn(SimState* state)
     return result;
 }
 
-static uint32_t ParseWhole(SimState* state, const SimBuffer* text)
+// Feeds the file from `from` up to `limit` to `parser`, a piece at a time,
+// and ends the parse. `end` is where the reading stopped: at `limit`, or
+// where the file ends when it is shorter.
+static uint32_t ParseFrom(SimFile* file, uint64_t from, uint64_t limit, SimParser* parser, uint64_t* end)
+{
+    char piece[16384];
+    uint64_t at = from;
+    uint32_t result = SIM_OK;
+    while (at < limit) {
+        uint64_t left = limit - at;
+        size_t wanted = left < sizeof(piece) ? static_cast<size_t>(left) : sizeof(piece);
+        size_t got = 0;
+        result = SimReadAt(file, at, piece, wanted, &got);
+        if (result != SIM_OK) {
+            break;
+        }
+        SimParserFeed(parser, piece, got);
+        at += got;
+        if (got < wanted) {
+            break;
+        }
+    }
+    *end = at;
+    uint32_t parsed = SimParserEnd(parser);
+    return result != SIM_OK ? result : parsed;
+}
+
+// Replaces `state` by the whole file read up to `limit`.
+static uint32_t ParseWhole(SimState* state, SimFile* file, uint64_t limit, uint64_t* end)
 {
     SimState fresh;
     SimStateInit(&fresh);
-    uint32_t result = SimParseFile(&fresh, text->data, text->size);
+    SimParser parser;
+    SimParserBegin(&parser, &fresh, SIM_PARSE_FILE);
+    uint32_t result = ParseFrom(file, 0, limit, &parser, end);
     if (result == SIM_OK) {
         SimStateMove(state, &fresh);
     }
@@ -37,16 +67,17 @@ uint32_t SimLoad(SimState* state)
         SimBufferFree(&path);
         return LoadBuiltIn(state);
     }
-    SimBuffer text = {};
+    SimFile file = {-1};
     if (result == SIM_OK) {
-        result = SimReadWhole(path.data, &text);
+        result = SimOpenForReading(path.data, &file);
     }
     if (result == SIM_ERROR_FILE_NOT_FOUND) {
         result = LoadBuiltIn(state);
     } else if (result == SIM_OK) {
-        result = ParseWhole(state, &text);
+        uint64_t end = 0;
+        result = ParseWhole(state, &file, UINT64_MAX, &end);
     }
-    SimBufferFree(&text);
+    SimClose(&file);
     SimBufferFree(&path);
     return result;
 }
@@ -102,29 +133,6 @@ struct Session {
                (head[prefixLength + generationLength] == '\n' || head[prefixLength + generationLength] == '\r');
     }
 
-    uint32_t ReadRange(uint64_t from, SimBuffer* out)
-    {
-        out->size = 0;
-        uint64_t at = from;
-        while (at < size && !out->failed) {
-            char chunk[65536];
-            uint64_t left = size - at;
-            size_t piece = left < sizeof(chunk) ? static_cast<size_t>(left) : sizeof(chunk);
-            size_t got = 0;
-            uint32_t result = SimReadAt(&file, at, chunk, piece, &got);
-            if (result != SIM_OK) {
-                return result;
-            }
-            SimBufferAppend(out, chunk, got);
-            if (got < piece) {
-                size = at + got;  // Shorter than at open: take what there is.
-                break;
-            }
-            at += got;
-        }
-        return out->failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SIM_OK;
-    }
-
     // Brings `state` up to date with the file: the change blocks others
     // appended since it was read, or the whole file when it was replaced.
     uint32_t Catch(SimState* state)
@@ -132,13 +140,18 @@ struct Session {
         if (!exists) {
             return LoadBuiltIn(state);
         }
-        bool same = IsSameFile(state);
-        SimBuffer text = {};
-        uint32_t result = ReadRange(same ? state->applied : 0, &text);
-        if (result == SIM_OK) {
-            result = same ? SimParseJournal(state, text.data, text.size) : ParseWhole(state, &text);
+        uint64_t end = size;
+        uint32_t result;
+        if (IsSameFile(state)) {
+            SimParser parser;
+            SimParserBegin(&parser, state, SIM_PARSE_JOURNAL);
+            result = ParseFrom(&file, state->applied, size, &parser, &end);
+        } else {
+            result = ParseWhole(state, &file, size, &end);
         }
-        SimBufferFree(&text);
+        if (result == SIM_OK) {
+            size = end;  // Shorter than at open: take what there is.
+        }
         return result;
     }
 
@@ -210,30 +223,30 @@ uint32_t SimCommitDevice(SimState* state, const char* name, SimDeviceChange chan
     if (result == SIM_OK) {
         result = session.Catch(state);
     }
-    SimDevice* device = result == SIM_OK ? SimFindDevice(state, name) : nullptr;
-    if (result == SIM_OK && device == nullptr) {
+    uint32_t position = result == SIM_OK ? SimFindDevice(state, name) : SIM_NO_DEVICE;
+    if (result == SIM_OK && position == SIM_NO_DEVICE) {
         result = SIM_ERROR_DEVICE_NOT_EXIST;
     }
+    SimDevice original;
     SimDevice changed;
     if (result == SIM_OK) {
-        changed = *device;
+        SimGetDevice(state, position, &original);
+        changed = original;
         result = change(state, &changed, context);
     }
-    if (result != SIM_OK || memcmp(&changed, device, sizeof(changed)) == 0) {
+    if (result != SIM_OK || memcmp(&changed, &original, sizeof(changed)) == 0) {
         session.Close();
         return result;
     }
-    SimDevice original = *device;
-    if (WantsRewrite(session, state)) {
-        *device = changed;
-        result = session.Rewrite(state);
+    // The change shows in `state` first, since storing it is what can run
+    // out of memory; a failed write takes it back.
+    bool rewrite = WantsRewrite(session, state);
+    SimEntry replaced;
+    result = SimPutDevice(state, position, &changed, &replaced);
+    if (result == SIM_OK) {
+        result = rewrite ? session.Rewrite(state) : session.Append(state, &original, &changed);
         if (result != SIM_OK) {
-            *device = original;
-        }
-    } else {
-        result = session.Append(state, device, &changed);
-        if (result == SIM_OK) {
-            *device = changed;
+            SimRestoreDevice(state, position, &replaced);
         }
     }
     session.Close();

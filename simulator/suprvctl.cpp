@@ -39,8 +39,9 @@ static int List()
         return Fail("cannot read the state file", result);
     }
     printf("#\tdevice\ttype\tserver\tstatus\tuser\n");
+    SimDevice device;
     for (uint32_t i = 0; i < state.count; ++i) {
-        const SimDevice& device = state.devices[i];
+        SimGetDevice(&state, i, &device);
         const char* status = SimStatusName(device.status);
         char number[16];
         if (status == nullptr) {
