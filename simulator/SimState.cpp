@@ -23,7 +23,7 @@
 // Device blocks make up the snapshot; every change is appended as a change
 // block. The generation mark changes whenever the file is rewritten whole; a
 // hand-written file may leave it empty, and its first change rewrites it. A change block that a dying writer cut short at the very end of the
-// file is ignored. Anything else that does not read as above makes the whole
+// file is ignored, down to a first line cut short. Anything else that does not read as above makes the whole
 // file corrupt.
 #include "simulator/SimState.h"
 
@@ -740,7 +740,11 @@ static uint32_t ParseLine(SimParser* parser, const char* begin, const char* end,
     if (parser->inBlock) {
         return ParseBlockLine(parser, begin, end, terminated);
     }
-    return ParseTopLine(parser, begin, end, start);
+    uint32_t result = ParseTopLine(parser, begin, end, start);
+    // A last line without its line break that does not read is what a writer
+    // that died in the first line of its change block leaves behind: ignored
+    // like the rest of a block cut short, and cut away by the next change.
+    return result == SIM_ERROR_INVALID_DATA && !terminated ? SIM_OK : result;
 }
 
 void SimParserBegin(SimParser* parser, SimState* state, SimParseMode mode)
