@@ -41,12 +41,20 @@ locale_t UserLocale() {
 // A text decoded into wide characters. Bytes that are no character of the
 // locale's encoding stand for themselves above the Unicode range; such a text
 // is compared by code points, since the collation knows nothing of them.
+// Texts as short as the words and device names the program compares are
+// decoded in place: a comparison that needs no memory cannot fail for the
+// lack of it, and a name must never go unmatched because memory ran short.
 struct WideText {
     wchar_t* chars = nullptr;
     size_t length = 0;
     bool hasRawBytes = false;
+    wchar_t inPlace[256];
 
-    ~WideText() { free(chars); }
+    ~WideText() {
+        if (chars != inPlace) {
+            free(chars);
+        }
+    }
 };
 
 const wchar_t kRawByteBase = 0x110000;
@@ -55,7 +63,9 @@ const wchar_t kRawByteBase = 0x110000;
 // means up to the terminator), under the thread's current locale.
 bool Decode(const char* text, int count, bool foldCase, locale_t locale, WideText& out) {
     const size_t limit = count < 0 ? strlen(text) : strnlen(text, static_cast<size_t>(count));
-    out.chars = static_cast<wchar_t*>(malloc((limit + 1) * sizeof(wchar_t)));
+    out.chars = limit < sizeof(out.inPlace) / sizeof(out.inPlace[0])
+                    ? out.inPlace
+                    : static_cast<wchar_t*>(malloc((limit + 1) * sizeof(wchar_t)));
     if (out.chars == nullptr) {
         return false;
     }
