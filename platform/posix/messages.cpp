@@ -14,10 +14,8 @@
 #include <errno.h>
 #include <mutex>
 #include <poll.h>
-#include <string>
 #include <termios.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -36,23 +34,38 @@ struct Button {
 
 // The buttons of a style's button set, as Windows shows them, and the result
 // of Esc: the Cancel button where there is one, Ok in a box with Ok alone,
-// and nothing (0) otherwise.
+// and nothing (0) otherwise. Fixed tables: a box is what shows a failure, so
+// it must not need memory of its own.
 struct ButtonSet {
-    std::vector<Button> buttons;
+    const Button* buttons;
+    size_t count;
     int escapeResult;
 };
 
+const Button kOk{"Ok", IDOK}, kCancel{"Cancel", IDCANCEL}, kAbort{"Abort", IDABORT}, kRetry{"Retry", IDRETRY},
+    kIgnore{"Ignore", IDIGNORE}, kYes{"Yes", IDYES}, kNo{"No", IDNO};
+const Button kOkButtons[] = {kOk};
+const Button kOkCancelButtons[] = {kOk, kCancel};
+const Button kAbortRetryIgnoreButtons[] = {kAbort, kRetry, kIgnore};
+const Button kYesNoCancelButtons[] = {kYes, kNo, kCancel};
+const Button kYesNoButtons[] = {kYes, kNo};
+const Button kRetryCancelButtons[] = {kRetry, kCancel};
+
+template <size_t N>
+ButtonSet MakeSet(const Button (&buttons)[N], int escapeResult)
+{
+    return ButtonSet{buttons, N, escapeResult};
+}
+
 bool GetButtonSet(UINT style, ButtonSet* set)
 {
-    const Button ok{"Ok", IDOK}, cancel{"Cancel", IDCANCEL}, abort{"Abort", IDABORT},
-        retry{"Retry", IDRETRY}, ignore{"Ignore", IDIGNORE}, yes{"Yes", IDYES}, no{"No", IDNO};
     switch (style & MB_TYPEMASK) {
-    case MB_OK: *set = {{ok}, IDOK}; return true;
-    case MB_OKCANCEL: *set = {{ok, cancel}, IDCANCEL}; return true;
-    case MB_ABORTRETRYIGNORE: *set = {{abort, retry, ignore}, 0}; return true;
-    case MB_YESNOCANCEL: *set = {{yes, no, cancel}, IDCANCEL}; return true;
-    case MB_YESNO: *set = {{yes, no}, 0}; return true;
-    case MB_RETRYCANCEL: *set = {{retry, cancel}, IDCANCEL}; return true;
+    case MB_OK: *set = MakeSet(kOkButtons, IDOK); return true;
+    case MB_OKCANCEL: *set = MakeSet(kOkCancelButtons, IDCANCEL); return true;
+    case MB_ABORTRETRYIGNORE: *set = MakeSet(kAbortRetryIgnoreButtons, 0); return true;
+    case MB_YESNOCANCEL: *set = MakeSet(kYesNoCancelButtons, IDCANCEL); return true;
+    case MB_YESNO: *set = MakeSet(kYesNoButtons, 0); return true;
+    case MB_RETRYCANCEL: *set = MakeSet(kRetryCancelButtons, IDCANCEL); return true;
     default: return false;
     }
 }
@@ -68,50 +81,92 @@ const char* IconMark(UINT style)
     }
 }
 
-// Appends text for the terminal: lines end in CR LF, and control characters
-// other than tab are shown as '?' so that a text cannot steer the terminal.
-void AppendDisplayText(std::string& out, const char* text)
-{
-    for (const char* p = text; *p != '\0'; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c == '\r') {
-            continue;
+// The dialog is written to the terminal piece by piece through a small
+// buffer on the stack, again so that showing it takes no memory.
+class TerminalWriter {
+public:
+    explicit TerminalWriter(int fd) : fd(fd) {}
+
+    void Put(char c)
+    {
+        if (used == sizeof(buffer)) {
+            Flush();
         }
-        if (c == '\n') {
-            out += "\r\n";
-        } else if ((c < 0x20 && c != '\t') || c == 0x7f) {
-            out += '?';
-        } else {
-            out += *p;
+        buffer[used++] = c;
+    }
+
+    void Put(const char* text)
+    {
+        for (; *text != '\0'; ++text) {
+            Put(*text);
         }
     }
-}
 
-std::string DrawDialog(const char* text, const char* caption, UINT style, const ButtonSet& set,
-                       const Button& defaultButton)
-{
-    std::string dialog = "\r\n[ ";
-    AppendDisplayText(dialog, caption);
-    dialog += " ]\r\n";
-    dialog += IconMark(style);
-    AppendDisplayText(dialog, text);
-    dialog += "\r\n";
-    for (const Button& button : set.buttons) {
-        dialog += '[';
-        dialog += button.label[0];
-        dialog += ']';
-        dialog += button.label + 1;
-        dialog += "  ";
+    // Lines end in CR LF, and control characters other than tab are shown
+    // as '?', so that a text cannot steer the terminal.
+    void PutDisplayText(const char* text)
+    {
+        for (const char* p = text; *p != '\0'; ++p) {
+            unsigned char c = static_cast<unsigned char>(*p);
+            if (c == '\r') {
+                continue;
+            }
+            if (c == '\n') {
+                Put("\r\n");
+            } else if ((c < 0x20 && c != '\t') || c == 0x7f) {
+                Put('?');
+            } else {
+                Put(*p);
+            }
+        }
     }
-    dialog += "(Enter: ";
-    dialog += defaultButton.label;
-    dialog += ") ";
-    return dialog;
+
+    // True when everything put so far reached the terminal.
+    bool Flush()
+    {
+        if (used != 0 && WriteFully(fd, buffer, used) != used) {
+            failed = true;
+        }
+        used = 0;
+        return !failed;
+    }
+
+private:
+    int fd;
+    char buffer[256];
+    size_t used = 0;
+    bool failed = false;
+};
+
+bool DrawDialog(int tty, const char* text, const char* caption, UINT style, const ButtonSet& set,
+                const Button& defaultButton)
+{
+    TerminalWriter out(tty);
+    out.Put("\r\n[ ");
+    out.PutDisplayText(caption);
+    out.Put(" ]\r\n");
+    out.Put(IconMark(style));
+    out.PutDisplayText(text);
+    out.Put("\r\n");
+    for (size_t i = 0; i < set.count; ++i) {
+        const Button& button = set.buttons[i];
+        out.Put('[');
+        out.Put(button.label[0]);
+        out.Put(']');
+        out.Put(button.label + 1);
+        out.Put("  ");
+    }
+    out.Put("(Enter: ");
+    out.Put(defaultButton.label);
+    out.Put(") ");
+    return out.Flush();
 }
 
-bool WriteText(int fd, const std::string& text)
+bool WriteText(int fd, const char* text)
 {
-    return WriteFully(fd, text.data(), text.size()) == text.size();
+    TerminalWriter out(fd);
+    out.Put(text);
+    return out.Flush();
 }
 
 // Reads one byte; false at the end of input (errno 0) or on an error.
@@ -159,9 +214,10 @@ int ResultOfKey(int fd, char key, const ButtonSet& set, const Button& defaultBut
     if (key == '\033') {
         return IsLoneEscape(fd) ? set.escapeResult : 0;
     }
-    for (const Button& button : set.buttons) {
-        if (key == button.label[0] || key == button.label[0] - 'A' + 'a') {
-            return button.result;
+    for (size_t i = 0; i < set.count; ++i) {
+        const char letter = set.buttons[i].label[0];
+        if (key == letter || key == letter - 'A' + 'a') {
+            return set.buttons[i].result;
         }
     }
     return 0;
@@ -174,7 +230,7 @@ int ResultOfKey(int fd, char key, const ButtonSet& set, const Button& defaultBut
 int RunDialog(int tty, const char* text, const char* caption, UINT style, const ButtonSet& set)
 {
     size_t defaultIndex = (style & MB_DEFMASK) >> 8;
-    const Button& defaultButton = set.buttons[defaultIndex < set.buttons.size() ? defaultIndex : 0];
+    const Button& defaultButton = set.buttons[defaultIndex < set.count ? defaultIndex : 0];
 
     struct termios before;
     if (tcgetattr(tty, &before) != 0) {
@@ -192,7 +248,7 @@ int RunDialog(int tty, const char* text, const char* caption, UINT style, const 
     }
 
     int result = 0;
-    bool drawn = WriteText(tty, DrawDialog(text, caption, style, set, defaultButton));
+    bool drawn = DrawDialog(tty, text, caption, style, set, defaultButton);
     if (!drawn) {
         SetLastErrorFromErrno(errno);
     }
@@ -212,9 +268,10 @@ int RunDialog(int tty, const char* text, const char* caption, UINT style, const 
             break;
         }
     }
-    for (const Button& button : set.buttons) {
-        if (button.result == result) {
-            WriteText(tty, std::string(button.label) + "\r\n");
+    for (size_t i = 0; i < set.count; ++i) {
+        if (set.buttons[i].result == result) {
+            WriteText(tty, set.buttons[i].label);
+            WriteText(tty, "\r\n");
         }
     }
     tcsetattr(tty, TCSANOW, &before);
