@@ -41,6 +41,7 @@ void SimClose(SimFile* file);
 // or the new content, never a mix.
 uint32_t SimReplaceDurably(const char* path, const char* data, size_t size);
 
-// A new generation mark for a rewritten state file: 16 hexadecimal digits,
-// different for every rewrite.
-void SimNewGeneration(char* out, size_t size);
+// A value that differs from process to process and from moment to moment:
+// the clock and the process id, not yet mixed. The generation marks of
+// rewritten state files are made from it.
+uint64_t SimUniqueSeed();

@@ -270,22 +270,10 @@ uint32_t SimReplaceDurably(const char* path, const char* data, size_t size)
     return result;
 }
 
-void SimNewGeneration(char* out, size_t size)
+uint64_t SimUniqueSeed()
 {
-    static uint64_t counter;
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     uint64_t value = static_cast<uint64_t>(now.tv_sec) * 1000000007ull + static_cast<uint64_t>(now.tv_nsec);
-    value ^= static_cast<uint64_t>(getpid()) << 40;
-    value += ++counter * 0x9E3779B97F4A7C15ull;
-    // A final mix so that neighbouring times give unrelated marks.
-    value ^= value >> 31;
-    value *= 0xBF58476D1CE4E5B9ull;
-    value ^= value >> 27;
-    static const char hex[] = "0123456789abcdef";
-    size_t i = 0;
-    for (; i < 16 && i + 1 < size; ++i) {
-        out[i] = hex[(value >> (60 - 4 * i)) & 15];
-    }
-    out[i] = 0;
+    return value ^ static_cast<uint64_t>(getpid()) << 40;
 }

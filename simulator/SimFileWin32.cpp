@@ -322,23 +322,11 @@ uint32_t SimReplaceDurably(const char* path, const char* data, size_t size)
     return result;
 }
 
-void SimNewGeneration(char* out, size_t size)
+uint64_t SimUniqueSeed()
 {
-    static uint64_t counter;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     uint64_t value = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     value ^= static_cast<uint64_t>(GetCurrentProcessId()) << 40;
-    value ^= static_cast<uint64_t>(GetTickCount()) << 8;
-    value += ++counter * 0x9E3779B97F4A7C15ull;
-    // A final mix so that neighbouring times give unrelated marks.
-    value ^= value >> 31;
-    value *= 0xBF58476D1CE4E5B9ull;
-    value ^= value >> 27;
-    static const char hex[] = "0123456789abcdef";
-    size_t i = 0;
-    for (; i < 16 && i + 1 < size; ++i) {
-        out[i] = hex[(value >> (60 - 4 * i)) & 15];
-    }
-    out[i] = 0;
+    return value ^ static_cast<uint64_t>(GetTickCount()) << 8;
 }

@@ -5,6 +5,24 @@
 
 #include <string.h>
 
+// A new generation mark for a rewritten state file: 16 hexadecimal digits,
+// different for every rewrite, also two in the same moment of one process.
+static void NewGeneration(char* out, size_t size)
+{
+    static uint64_t counter;
+    uint64_t value = SimUniqueSeed() + ++counter * 0x9E3779B97F4A7C15ull;
+    // A final mix so that neighbouring times give unrelated marks.
+    value ^= value >> 31;
+    value *= 0xBF58476D1CE4E5B9ull;
+    value ^= value >> 27;
+    static const char hex[] = "0123456789abcdef";
+    size_t i = 0;
+    for (; i < 16 && i + 1 < size; ++i) {
+        out[i] = hex[(value >> (60 - 4 * i)) & 15];
+    }
+    out[i] = 0;
+}
+
 static uint32_t LoadBuiltIn(SimState* state)
 {
     SimState fresh;
@@ -159,7 +177,7 @@ struct Session {
     {
         char previous[sizeof(state->generation)];
         memcpy(previous, state->generation, sizeof(previous));
-        SimNewGeneration(state->generation, sizeof(state->generation));
+        NewGeneration(state->generation, sizeof(state->generation));
         SimBuffer text = {};
         SimFormatFile(state, &text);
         uint32_t result = text.failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SimReplaceDurably(path.data, text.data, text.size);
