@@ -143,7 +143,9 @@ bool PlannedAllocationFailed() {
     return g_plannedFailed.load();
 }
 
-void* ClMemException::operator new(size_t size) {
+// Kept out of line, so that the compiler pairs this new with the class's own
+// delete and does not take the global new it calls for a mismatch.
+__attribute__((noinline)) void* ClMemException::operator new(size_t size) {
     return ::operator new(size);
 }
 
