@@ -65,7 +65,7 @@ ClStringData* ClString::GetEmptyData() {
 
 ClStringData* ClString::Allocate(DWORD length, DWORD capacity) {
     const size_t header = sizeof(ClStringData);
-    const size_t size = capacity <= SIZE_MAX - header ? header + capacity : SIZE_MAX;
+    const size_t size = static_cast<size_t>(capacity) <= SIZE_MAX - header ? header + capacity : SIZE_MAX;
     auto* data = static_cast<ClStringData*>(::operator new(size));
     data->length = length;
     data->capacity = capacity;

@@ -86,10 +86,3 @@ ClString Format(const char* format, ...) {
     return result;
 }
 
-ClString Format(const ClString& format, ...) {
-    va_list values;
-    va_start(values, format);
-    ClString result = FormatInto(format.GetLength(), format.GetText(), values);
-    va_end(values);
-    return result;
-}
