@@ -7,15 +7,9 @@
 #include "base/ClDeviceSelector.h"
 #include "base/ClString.h"
 #include "base/ClStringRange.h"
+#include "platform/ExitCodes.h"
 #include "supervisor/ClSupervisor.h"
 #include "supervisor/DeviceCommand.h"
-
-// The process's exit codes.
-enum ExitCode : int {
-    kExitSuccess = 0,         // The command ran, or the help was shown.
-    kExitBadCommandLine = 1,  // The command line was rejected.
-    kExitFailure = 5,         // A failure was reported.
-};
 
 // The one binding of the supervisor for the run, plus what the command line
 // asked for. Destroying it releases the type filter and the selectors, then

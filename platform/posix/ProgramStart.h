@@ -3,11 +3,11 @@
 
 #include <windows.h>
 
-#include "app/ClRingwardenApp.h"
 #include "base/Resources.h"
 #include "errors/ClException.h"
 #include "errors/MessageBoxes.h"
 #include "platform/CommandTail.h"
+#include "platform/ExitCodes.h"
 #include "platform/posix/ProcessSeam.h"
 
 // Records the module and the arguments and runs WinMain. Keeping the
