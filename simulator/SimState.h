@@ -159,6 +159,7 @@ struct SimBuffer {
 };
 void SimBufferFree(SimBuffer* buffer);
 void SimBufferAppend(SimBuffer* buffer, const char* bytes, size_t count);
+void SimBufferAppendText(SimBuffer* buffer, const char* text);
 
 // What a parse reads: a whole state file into an empty state, or the change
 // blocks written after `state->applied`, applied to the state read before.
@@ -204,6 +205,9 @@ void SimFormatUnsigned(char* out, uint32_t value);
 
 // Status names as written in the state file, "Idle" to "MonitoringFailed".
 const char* SimStatusName(int32_t status);
+// The words of a crash knob: the function's name and the kind of crash.
+const char* SimFunctionName(SimFunction function);
+const char* SimCrashName(SimCrashKind kind);
 
 // Semantics of a change of the server-enabled bit and of a dropped call.
 void SimApplyFlags(SimDevice* device, uint32_t flags);
