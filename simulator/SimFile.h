@@ -41,6 +41,15 @@ void SimClose(SimFile* file);
 // or the new content, never a mix.
 uint32_t SimReplaceDurably(const char* path, const char* data, size_t size);
 
+// Creates every missing folder above the file at `path`.
+uint32_t SimMakeParents(const char* path);
+// The path of a file beside the state file at `path`: `path` and `suffix`,
+// zero-terminated, in `out`, with the folders above it made. The caller frees
+// `out`, also on failure.
+uint32_t SimPathBeside(const char* path, const char* suffix, SimBuffer* out);
+// The same for the temporary file that a replace writes, named after the process.
+uint32_t SimTemporaryBeside(const char* path, uint32_t processId, SimBuffer* out);
+
 // A value that differs from process to process and from moment to moment:
 // the clock and the process id, not yet mixed. The generation marks of
 // rewritten state files are made from it.

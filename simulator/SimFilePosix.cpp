@@ -28,11 +28,6 @@ static uint32_t ErrorFromErrno(int error)
     }
 }
 
-static void AppendString(SimBuffer* buffer, const char* text)
-{
-    SimBufferAppend(buffer, text, strlen(text));
-}
-
 uint32_t SimStatePath(SimBuffer* path)
 {
     path->size = 0;
@@ -40,13 +35,13 @@ uint32_t SimStatePath(SimBuffer* path)
     const char* stateHome = getenv("XDG_STATE_HOME");
     const char* home = getenv("HOME");
     if (named != nullptr && named[0] != 0) {
-        AppendString(path, named);
+        SimBufferAppendText(path, named);
     } else if (stateHome != nullptr && stateHome[0] == '/') {
-        AppendString(path, stateHome);
-        AppendString(path, "/ringwarden/suprv.state");
+        SimBufferAppendText(path, stateHome);
+        SimBufferAppendText(path, "/ringwarden/suprv.state");
     } else if (home != nullptr && home[0] == '/') {
-        AppendString(path, home);
-        AppendString(path, "/.local/state/ringwarden/suprv.state");
+        SimBufferAppendText(path, home);
+        SimBufferAppendText(path, "/.local/state/ringwarden/suprv.state");
     } else {
         return SIM_ERROR_BAD_PATH;
     }
@@ -60,8 +55,7 @@ uint32_t SimOpenForReading(const char* path, SimFile* file)
     return file->handle < 0 ? ErrorFromErrno(errno) : SIM_OK;
 }
 
-// Creates every missing folder above the file at `path`.
-static uint32_t MakeParents(const char* path)
+uint32_t SimMakeParents(const char* path)
 {
     size_t length = strlen(path);
     char* folder = static_cast<char*>(malloc(length + 1));
@@ -84,23 +78,11 @@ static uint32_t MakeParents(const char* path)
     return result;
 }
 
-static uint32_t WithSuffix(const char* path, const char* suffix, SimBuffer* out)
-{
-    out->size = 0;
-    AppendString(out, path);
-    AppendString(out, suffix);
-    SimBufferAppend(out, "", 1);
-    return out->failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SIM_OK;
-}
-
 uint32_t SimLockExclusive(const char* path, SimFile* lock)
 {
     lock->handle = -1;
     SimBuffer lockPath = {};
-    uint32_t result = WithSuffix(path, ".lock", &lockPath);
-    if (result == SIM_OK) {
-        result = MakeParents(path);
-    }
+    uint32_t result = SimPathBeside(path, ".lock", &lockPath);
     int fd = -1;
     if (result == SIM_OK) {
         fd = open(lockPath.data, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -234,13 +216,8 @@ static uint32_t SyncFolderOf(const char* path)
 
 uint32_t SimReplaceDurably(const char* path, const char* data, size_t size)
 {
-    char suffix[32] = ".tmp.";
-    SimFormatUnsigned(suffix + strlen(suffix), static_cast<uint32_t>(getpid()));
     SimBuffer temporary = {};
-    uint32_t result = WithSuffix(path, suffix, &temporary);
-    if (result == SIM_OK) {
-        result = MakeParents(path);
-    }
+    uint32_t result = SimTemporaryBeside(path, static_cast<uint32_t>(getpid()), &temporary);
     if (result != SIM_OK) {
         SimBufferFree(&temporary);
         return result;

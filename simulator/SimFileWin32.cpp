@@ -29,11 +29,6 @@ static uint32_t ErrorFromLastError(void)
     }
 }
 
-static void AppendString(SimBuffer* buffer, const char* text)
-{
-    SimBufferAppend(buffer, text, strlen(text));
-}
-
 // An environment variable's value into `out` (terminator not included);
 // false when it is unset or empty.
 static bool AppendVariable(const char* name, SimBuffer* out)
@@ -61,9 +56,9 @@ uint32_t SimStatePath(SimBuffer* path)
             SimBufferAppend(path, temporary, length);
         }
         if (path->size > 0 && path->data[path->size - 1] != '\\') {
-            AppendString(path, "\\");
+            SimBufferAppendText(path, "\\");
         }
-        AppendString(path, "Ringwarden\\suprv.state");
+        SimBufferAppendText(path, "Ringwarden\\suprv.state");
     }
     SimBufferAppend(path, "", 1);
     return path->failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SIM_OK;
@@ -94,10 +89,9 @@ static bool IsSeparator(char c)
     return c == '\\' || c == '/';
 }
 
-// Creates every missing folder above the file at `path`. Failures are left to
-// the open that follows, which reports them: a drive or a share name cannot
-// be created and need not be.
-static uint32_t MakeParents(const char* path)
+// Failures are left to the open that follows, which reports them: a drive or
+// a share name cannot be created and need not be.
+uint32_t SimMakeParents(const char* path)
 {
     SimBuffer folder = {};
     SimBufferAppend(&folder, path, strlen(path) + 1);
@@ -118,23 +112,11 @@ static uint32_t MakeParents(const char* path)
     return SIM_OK;
 }
 
-static uint32_t WithSuffix(const char* path, const char* suffix, SimBuffer* out)
-{
-    out->size = 0;
-    AppendString(out, path);
-    AppendString(out, suffix);
-    SimBufferAppend(out, "", 1);
-    return out->failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SIM_OK;
-}
-
 uint32_t SimLockExclusive(const char* path, SimFile* lock)
 {
     lock->handle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
     SimBuffer lockPath = {};
-    uint32_t result = WithSuffix(path, ".lock", &lockPath);
-    if (result == SIM_OK) {
-        result = MakeParents(path);
-    }
+    uint32_t result = SimPathBeside(path, ".lock", &lockPath);
     HANDLE file = INVALID_HANDLE_VALUE;
     if (result == SIM_OK) {
         file = OpenShared(lockPath.data, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
@@ -287,13 +269,8 @@ static bool MoveOver(const char* temporary, const char* path)
 
 uint32_t SimReplaceDurably(const char* path, const char* data, size_t size)
 {
-    char suffix[32] = ".tmp.";
-    SimFormatUnsigned(suffix + strlen(suffix), static_cast<uint32_t>(GetCurrentProcessId()));
     SimBuffer temporary = {};
-    uint32_t result = WithSuffix(path, suffix, &temporary);
-    if (result == SIM_OK) {
-        result = MakeParents(path);
-    }
+    uint32_t result = SimTemporaryBeside(path, static_cast<uint32_t>(GetCurrentProcessId()), &temporary);
     if (result != SIM_OK) {
         SimBufferFree(&temporary);
         return result;
