@@ -37,9 +37,10 @@ void AddRef(ClStringData* data) {
     if (data == nullptr) {
         return;
     }
+    // Only the sign of the result is certain on every system of the family.
     const LONG refs = InterlockedIncrement(&data->refs);
     (void)refs;
-    assert(data == g_empty || refs > 1);
+    assert(data == g_empty || refs > 0);
 }
 
 // Copies count bytes into a fresh block's text and zeroes the rest of it, so a

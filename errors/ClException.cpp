@@ -52,9 +52,11 @@ void ClWin32Exception::JoinSystemText() {
         return;
     }
     message.Append(ClString(kTextSystemReports, g_hInstance));
+    // There are no arguments for inserts: a text that holds one, such as that
+    // of a damaged library, would make the call fail. It shows as it stands.
     SystemText system;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, errorCode, 0,
-                   reinterpret_cast<LPSTR>(&system.text), 0, nullptr);
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, errorCode, 0, reinterpret_cast<LPSTR>(&system.text), 0, nullptr);
     message.Append(system.text);
 }
 

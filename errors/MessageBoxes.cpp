@@ -182,7 +182,9 @@ void ReportError(const ClString& text)
 
 int ThreadedMessageBox(MessageBoxRequest& request)
 {
-    HANDLE thread = CreateThread(nullptr, 0, MessageBoxThread, &request, 0, nullptr);
+    // The 9x family creates no thread without a place for its id.
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(nullptr, 0, MessageBoxThread, &request, 0, &threadId);
     if (thread == nullptr) {
         ShowErrorBox(GetLastError(), request.owner, request.caption);
         return MessageBoxA(request.owner, request.text, request.caption, request.style);

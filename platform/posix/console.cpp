@@ -223,8 +223,13 @@ BOOL WINAPI ReadConsoleA(HANDLE console, LPVOID buffer, DWORD count, LPDWORD rea
     return TRUE;
 }
 
+// The 9x family needs a place for the byte count, as ReadFile does.
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped)
 {
+    if (written == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     if (overlapped != nullptr) {
         Store(written, 0);
         SetLastError(ERROR_NOT_SUPPORTED);

@@ -1,5 +1,6 @@
 // The thread's last error code and the system's descriptions of error codes.
 #include <errno.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -37,7 +38,7 @@ const ErrorText kErrorTexts[] = {
     {ERROR_INSUFFICIENT_BUFFER, "The buffer is too small for the data.\r\n"},
     {ERROR_MOD_NOT_FOUND, "The module was not found.\r\n"},
     {ERROR_PROC_NOT_FOUND, "The procedure was not found in the module.\r\n"},
-    {ERROR_BAD_EXE_FORMAT, "The file is not a valid program or library.\r\n"},
+    {ERROR_BAD_EXE_FORMAT, "%1 is not a valid program or library.\r\n"},
     {ERROR_NO_DATA, "The pipe is being closed.\r\n"},
     {ERROR_MORE_DATA, "More data are available.\r\n"},
     {ERROR_PARTIAL_COPY, "Only part of the memory could be read or written.\r\n"},
@@ -102,13 +103,72 @@ void WINAPI SetLastError(DWORD code) {
     t_lastError = code;
 }
 
-// The descriptions carry no inserts, so FORMAT_MESSAGE_IGNORE_INSERTS and the
-// arguments change nothing, and every language gets the same English text.
+namespace {
+
+// The text of an insert: the argument it names, taken as a string, from an
+// array of arguments or from the list.
+const char* InsertArgument(unsigned number, bool isArray, va_list* arguments) {
+    if (isArray) {
+        return reinterpret_cast<const char*>(reinterpret_cast<DWORD_PTR*>(arguments)[number - 1]);
+    }
+    va_list list;
+    va_copy(list, *arguments);
+    const char* argument = nullptr;
+    for (unsigned i = 0; i < number; ++i) {
+        argument = va_arg(list, const char*);
+    }
+    va_end(list);
+    return argument;
+}
+
+void Put(char* out, size_t& length, const char* text, size_t count) {
+    if (out != nullptr) {
+        memcpy(out + length, text, count);
+    }
+    length += count;
+}
+
+// Replaces the inserts %1 to %99 with their arguments and %% with one %;
+// every other character stays. Writes to out when it is given and returns the
+// length either way. An insert without arguments to take it from fails with
+// ERROR_INVALID_PARAMETER, as on Windows, instead of reading arguments that
+// were never passed: the result is then SIZE_MAX.
+size_t ExpandInserts(const char* text, bool isArray, va_list* arguments, char* out) {
+    size_t length = 0;
+    for (const char* p = text; *p != 0; ++p) {
+        const bool insert = p[0] == '%' && p[1] >= '1' && p[1] <= '9';
+        if (!insert) {
+            Put(out, length, p, 1);
+            p += p[0] == '%' && p[1] == '%';
+            continue;
+        }
+        unsigned number = static_cast<unsigned>(*++p - '0');
+        if (p[1] >= '0' && p[1] <= '9') {
+            number = number * 10 + static_cast<unsigned>(*++p - '0');
+        }
+        if (arguments == nullptr) {
+            return SIZE_MAX;
+        }
+        const char* argument = InsertArgument(number, isArray, arguments);
+        if (argument == nullptr) {
+            argument = "(null)";
+        }
+        Put(out, length, argument, strlen(argument));
+    }
+    if (out != nullptr) {
+        out[length] = 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+// Every language gets the same English text. Inserts are expanded from the
+// arguments, or passed on as they stand with FORMAT_MESSAGE_IGNORE_INSERTS.
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                             LPSTR buffer, DWORD size, va_list* arguments) {
     (void)source;
     (void)languageId;
-    (void)arguments;
     const bool allocate = (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0;
     if (allocate && buffer != nullptr) {
         *reinterpret_cast<LPSTR*>(buffer) = nullptr;
@@ -121,20 +181,29 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
     if (text == nullptr) {
         return FailWith(ERROR_MR_MID_NOT_FOUND);
     }
-    const size_t length = strlen(text);
-    if (!allocate) {
-        if (size <= length) {
-            return FailWith(ERROR_INSUFFICIENT_BUFFER);
+    const bool verbatim = (flags & FORMAT_MESSAGE_IGNORE_INSERTS) != 0;
+    const bool isArray = (flags & FORMAT_MESSAGE_ARGUMENT_ARRAY) != 0;
+    const size_t length = verbatim ? strlen(text) : ExpandInserts(text, isArray, arguments, nullptr);
+    if (length == SIZE_MAX) {
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    char* out = buffer;
+    if (allocate) {
+        out = static_cast<char*>(malloc(length + 1 > size ? length + 1 : size));
+        if (out == nullptr) {
+            return FailWith(ERROR_NOT_ENOUGH_MEMORY);
         }
-        memcpy(buffer, text, length + 1);
-        return static_cast<DWORD>(length);
+    } else if (size <= length) {
+        return FailWith(ERROR_INSUFFICIENT_BUFFER);
     }
-    char* block = static_cast<char*>(malloc(length + 1 > size ? length + 1 : size));
-    if (block == nullptr) {
-        return FailWith(ERROR_NOT_ENOUGH_MEMORY);
+    if (verbatim) {
+        memcpy(out, text, length + 1);
+    } else {
+        ExpandInserts(text, isArray, arguments, out);
     }
-    memcpy(block, text, length + 1);
-    *reinterpret_cast<LPSTR*>(buffer) = block;
+    if (allocate) {
+        *reinterpret_cast<LPSTR*>(buffer) = out;
+    }
     return static_cast<DWORD>(length);
 }
 

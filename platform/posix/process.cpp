@@ -112,13 +112,14 @@ LPSTR WINAPI GetCommandLineA(void) {
 }
 
 // The stand-in provides the services of the 9x family, so it reports that
-// family unless a test asks for another.
+// family unless a test asks for another. Like that family it knows only the
+// plain structure: the larger one of the NT family fails.
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA versionInfo) {
     if (versionInfo == nullptr) {
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
-    if (versionInfo->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) {
+    if (versionInfo->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }

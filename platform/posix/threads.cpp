@@ -92,11 +92,12 @@ DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
 
 // Only the default security, any stack size and no creation flags are
-// supported; a suspended start fails with ERROR_NOT_SUPPORTED.
+// supported; a suspended start fails with ERROR_NOT_SUPPORTED. The 9x family
+// insists on a place for the thread's id, and without one creates no thread.
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE startAddress,
                            LPVOID parameter, DWORD creationFlags, LPDWORD threadId)
 {
-    if (startAddress == nullptr) {
+    if (startAddress == nullptr || threadId == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -139,7 +140,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
         SetLastErrorFromErrno(error);
         return nullptr;
     }
-    if (threadId != nullptr) {
+    {
         std::unique_lock<std::mutex> guard(object->lock);
         object->changed.wait(guard, [object] { return object->threadId != 0; });
         *threadId = object->threadId;

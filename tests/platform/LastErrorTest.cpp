@@ -62,7 +62,8 @@ TEST(FormatMessage, EveryDeclaredErrorCodeHasADescription) {
         const DWORD code = static_cast<DWORD>(std::stoul(match[2]));
         LPSTR text = nullptr;
         SetLastError(kSentinel);
-        const DWORD length = FormatMessageA(kSystemFlags, nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        const DWORD length = FormatMessageA(kSystemFlags | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                            reinterpret_cast<LPSTR>(&text), 0, nullptr);
         ASSERT_NE(0u, length) << match[1] << " has no description";
         ASSERT_NE(nullptr, text);
         EXPECT_EQ(strlen(text), length);
@@ -72,6 +73,29 @@ TEST(FormatMessage, EveryDeclaredErrorCodeHasADescription) {
         ++checked;
     }
     EXPECT_GT(checked, 20);
+}
+
+// Error 193's text names the file with an insert, as Windows words it.
+TEST(FormatMessage, InsertsTakeArgumentsOrStayWithIgnoreInserts) {
+    LPSTR text = reinterpret_cast<LPSTR>(0x1);
+    SetLastError(kSentinel);
+    EXPECT_EQ(0u, FormatMessageA(kSystemFlags, nullptr, ERROR_BAD_EXE_FORMAT, 0, reinterpret_cast<LPSTR>(&text), 0,
+                                 nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    EXPECT_EQ(nullptr, text);
+
+    const DWORD length = FormatMessageA(kSystemFlags | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_BAD_EXE_FORMAT,
+                                        0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    ASSERT_NE(nullptr, text);
+    EXPECT_STREQ("%1 is not a valid program or library.\r\n", text);
+    EXPECT_EQ(strlen(text), length);
+    LocalFree(text);
+
+    DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>("rasapi32.dll")};
+    char buffer[64];
+    EXPECT_EQ(49u, FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr,
+                                  ERROR_BAD_EXE_FORMAT, 0, buffer, sizeof(buffer), reinterpret_cast<va_list*>(arguments)));
+    EXPECT_STREQ("rasapi32.dll is not a valid program or library.\r\n", buffer);
 }
 
 TEST(FormatMessage, UnknownCodeFailsAndLeavesTheBufferNull) {

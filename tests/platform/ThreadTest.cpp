@@ -52,7 +52,8 @@ TEST(Thread, StillActiveUntilItsRoutineReturnsThenItsExitCode)
 TEST(Thread, HandleClosedWhileRunningLetsTheThreadFinish)
 {
     static Gate gate;
-    HANDLE thread = CreateThread(nullptr, 0, WaitAtGate, &gate, 0, nullptr);
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(nullptr, 0, WaitAtGate, &gate, 0, &threadId);
     ASSERT_NE(thread, nullptr);
     EXPECT_TRUE(CloseHandle(thread));
     gate.open = true;
@@ -63,7 +64,8 @@ TEST(Thread, ClosedOrForeignHandlesAreRefused)
 {
     Gate gate;
     gate.open = true;
-    HANDLE thread = CreateThread(nullptr, 0, WaitAtGate, &gate, 0, nullptr);
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(nullptr, 0, WaitAtGate, &gate, 0, &threadId);
     ASSERT_NE(thread, nullptr);
     ASSERT_EQ(WaitForSingleObject(thread, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
     ASSERT_TRUE(CloseHandle(thread));
@@ -88,10 +90,11 @@ TEST(Thread, CreationCanBeMadeToFail)
     Gate gate;
     gate.open = true;
     FailNextThreadCreations(1);
+    DWORD threadId = 0;
     SetLastError(kSentinel);
-    EXPECT_EQ(CreateThread(nullptr, 0, WaitAtGate, &gate, 0, nullptr), nullptr);
+    EXPECT_EQ(CreateThread(nullptr, 0, WaitAtGate, &gate, 0, &threadId), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    HANDLE thread = CreateThread(nullptr, 0, WaitAtGate, &gate, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, WaitAtGate, &gate, 0, &threadId);
     ASSERT_NE(thread, nullptr);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);

@@ -110,6 +110,52 @@ void DescribeErrors() {
     }
 }
 
+// Error 193's text holds an insert: without arguments only
+// FORMAT_MESSAGE_IGNORE_INSERTS gets it, with the insert as it stands.
+void DescribeWithInsert() {
+    const DWORD flags[] = {FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
+                           FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS};
+    for (DWORD flag : flags) {
+        char* text = nullptr;
+        SetLastError(kSentinel);
+        DWORD count = FormatMessageA(flag, nullptr, ERROR_BAD_EXE_FORMAT, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        char name[64];
+        wsprintfA(name, "FormatMessageA 193 with flags %lx", static_cast<unsigned long>(flag));
+        Line(name, count != 0, count != 0 ? 0 : GetLastError());
+        strcat(name, ", text holds the insert");
+        Line(name, text != nullptr && strstr(text, "%1") != nullptr, 0);
+        if (text) {
+            LocalFree(text);
+        }
+    }
+}
+
+DWORD WINAPI Nothing(LPVOID) {
+    return 0;
+}
+
+// Calls that the 9x family refuses and Wine's Windows 98 mode takes.
+void NineXRules() {
+    SetLastError(kSentinel);
+    HANDLE thread = CreateThread(nullptr, 0, Nothing, nullptr, 0, nullptr);
+    Line("CreateThread without a thread id", thread != nullptr, thread != nullptr ? 0 : GetLastError());
+    if (thread != nullptr) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    SetLastError(kSentinel);
+    BOOL ok = WriteFile(GetStdHandle(STD_ERROR_HANDLE), "", 0, nullptr, nullptr);
+    Line("WriteFile without a byte count", ok, ok ? 0 : GetLastError());
+    struct {
+        OSVERSIONINFOA plain;
+        BYTE more[8];
+    } extended = {};
+    extended.plain.dwOSVersionInfoSize = sizeof(extended);
+    SetLastError(kSentinel);
+    ok = GetVersionExA(&extended.plain);
+    Line("GetVersionExA with size 156", ok, ok ? 0 : GetLastError());
+}
+
 void LoadLibraries() {
     SetLastError(kSentinel);
     HMODULE missing = LoadLibraryA("no-such-library.dll");
@@ -182,9 +228,11 @@ int main() {
     CompareTexts();
     FormatSmall();
     DescribeErrors();
+    DescribeWithInsert();
     LoadLibraries();
     ModuleNames();
     Console();
     Versions();
+    NineXRules();
     return 0;
 }

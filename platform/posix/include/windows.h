@@ -136,7 +136,8 @@ int WINAPI CompareStringA(LCID locale, DWORD flags, LPCSTR string1, int count1, 
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 int WINAPI wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments);
 
-// Interlocked operations (memory.cpp): full-barrier atomics.
+// Interlocked operations (memory.cpp): full-barrier atomics that return only
+// the sign of the new value, as Windows 95 does.
 LONG WINAPI InterlockedIncrement(LONG volatile* addend);
 LONG WINAPI InterlockedDecrement(LONG volatile* addend);
 
