@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,7 +20,7 @@ namespace {
 // signal handler can read them without a lock.
 struct SavedTerminal {
     pid_t owner;  // A forked child must not put back its parent's terminals.
-    dev_t device;
+    dev_t device;  // Of the terminal itself, whichever node reached it.
     int fd;  // A duplicate of our own, so the program closing its descriptor does no harm.
     struct termios attributes;
 };
@@ -76,13 +77,33 @@ void InstallRestoreHooks()
     }
 }
 
+// The device of the terminal open on `fd`. /dev/tty has a device number of
+// its own but stands for the controlling terminal, so the kernel is asked
+// which terminal lies behind the descriptor: one terminal has one original,
+// whichever descriptor changed it first.
+bool GetTerminalDevice(int fd, dev_t* device)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        return false;
+    }
+    *device = status.st_rdev;
+#ifdef TIOCGDEV
+    unsigned int behind = 0;
+    if (ioctl(fd, TIOCGDEV, &behind) == 0) {
+        *device = static_cast<dev_t>(behind);
+    }
+#endif
+    return true;
+}
+
 }  // namespace
 
 bool SaveTerminalAttributes(int fd)
 {
-    struct stat status;
+    dev_t device;
     struct termios attributes;
-    if (fstat(fd, &status) != 0 || tcgetattr(fd, &attributes) != 0) {
+    if (tcgetattr(fd, &attributes) != 0 || !GetTerminalDevice(fd, &device)) {
         return false;
     }
     std::lock_guard<std::mutex> lock(g_saveLock);
@@ -90,7 +111,7 @@ bool SaveTerminalAttributes(int fd)
     pid_t self = getpid();
     int count = g_savedCount.load();
     for (int i = 0; i < count; ++i) {
-        if (g_savedTerminals[i].owner == self && g_savedTerminals[i].device == status.st_rdev) {
+        if (g_savedTerminals[i].owner == self && g_savedTerminals[i].device == device) {
             return true;
         }
     }
@@ -101,7 +122,7 @@ bool SaveTerminalAttributes(int fd)
     if (copy < 0) {
         return true;
     }
-    g_savedTerminals[count] = SavedTerminal{self, status.st_rdev, copy, attributes};
+    g_savedTerminals[count] = SavedTerminal{self, device, copy, attributes};
     g_savedCount.store(count + 1);
     return true;
 }
