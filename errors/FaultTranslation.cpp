@@ -102,17 +102,12 @@ private:
 
 }  // namespace
 
-// The first frame line shows the caller of the faulting function; the
-// faulting instruction stands on the EIP line with the module that holds it,
-// since a function that builds no frame of its own (a string routine of the C
-// library, say) leaves its caller out of the chain.
+// The faulting instruction stands on the EIP line, at the platform's full
+// width and without a module; the first frame line shows the caller of the
+// faulting function.
 void AppendStackDump(ClString& report, DWORD_PTR eip, DWORD_PTR ebp) {
     DumpWriter writer(report);
-    writer.PutAddress("\r\n\r\n  EIP: %8lx", eip);
-    if (eip != 0) {
-        writer.PutModuleOf(eip);
-    }
-    writer.Put("\r\n");
+    writer.PutAddress("\r\n\r\n  EIP: %8lx\r\n", eip);
     DWORD_PTR frame = ebp;
     for (int i = 0; i < kMaxFrames; ++i) {
         writer.EnsureRoom();

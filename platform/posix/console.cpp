@@ -71,8 +71,9 @@ BOOL WriteDescriptor(int fd, const void* buffer, DWORD count, LPDWORD written)
     return TRUE;
 }
 
-// The read behind ReadConsoleA and ReadFile, likewise.
-BOOL ReadDescriptor(int fd, void* buffer, DWORD count, LPDWORD read)
+// The read behind ReadConsoleA and ReadFile, likewise, through `reader`.
+BOOL ReadDescriptor(int fd, void* buffer, DWORD count, LPDWORD read,
+                    ssize_t (*reader)(int, void*, size_t) = ReadRetrying)
 {
     if (read == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -82,7 +83,7 @@ BOOL ReadDescriptor(int fd, void* buffer, DWORD count, LPDWORD read)
     if (fd < 0) {
         return FALSE;
     }
-    ssize_t n = ReadRetrying(fd, buffer, count);
+    ssize_t n = reader(fd, buffer, count);
     if (n < 0) {
         SetLastErrorFromErrno(errno);
         return FALSE;
@@ -202,17 +203,20 @@ BOOL WINAPI WriteConsoleA(HANDLE console, const void* buffer, DWORD count, LPDWO
     return WriteDescriptor(ConsoleDescriptor(console), buffer, count, written);
 }
 
-// Without line input, Enter arrives as CR, as it does from a Windows console,
-// also when the terminal turns CR into LF on input (ICRNL). With line input
-// the line comes as the terminal delivers it.
+// Without line input a read takes one key press, as a Windows console
+// delivers one key per event, so nothing of a key is left for the next read
+// or the next program; and Enter arrives as CR, as it does from a Windows
+// console, also when the terminal turns CR into LF on input (ICRNL). With
+// line input the line comes as the terminal delivers it.
 BOOL WINAPI ReadConsoleA(HANDLE console, LPVOID buffer, DWORD count, LPDWORD read, LPVOID)
 {
     int fd = ConsoleDescriptor(console);
-    if (!ReadDescriptor(fd, buffer, count, read)) {
+    struct termios attributes;
+    bool singleKeys = fd >= 0 && tcgetattr(fd, &attributes) == 0 && !(attributes.c_lflag & ICANON);
+    if (!ReadDescriptor(fd, buffer, count, read, singleKeys ? ReadTerminalKey : ReadRetrying)) {
         return FALSE;
     }
-    struct termios attributes;
-    if (tcgetattr(fd, &attributes) == 0 && !(attributes.c_lflag & ICANON) && (attributes.c_iflag & ICRNL)) {
+    if (singleKeys && (attributes.c_iflag & ICRNL)) {
         char* chars = static_cast<char*>(buffer);
         for (DWORD i = 0; i < *read; ++i) {
             if (chars[i] == '\n') {

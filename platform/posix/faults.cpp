@@ -7,6 +7,7 @@
 // -fnon-call-exceptions, so the exception unwinds from the handler through the
 // signal frame into the code that faulted, and from there like any other.
 #include "platform/FaultTranslator.h"
+#include "platform/posix/terminal.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -229,8 +230,10 @@ void GrantStackForCleanups() {
 }
 
 // The signal stays blocked while the handler runs and is pending once the
-// handler returns, so the process ends by the signal's default action.
+// handler returns, so the process ends by the signal's default action, with
+// the terminal put back as for any other signal that ends it.
 void DieOfSignal(int signal) {
+    RestoreTerminalsNow();
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);

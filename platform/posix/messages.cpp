@@ -13,7 +13,6 @@
 
 #include <errno.h>
 #include <mutex>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -169,54 +168,23 @@ bool WriteText(int fd, const char* text)
     return out.Flush();
 }
 
-// Reads one byte; false at the end of input (errno 0) or on an error.
-bool ReadByte(int fd, char* c)
+// The button a key of `length` bytes chooses, or 0 when it chooses none. A
+// key of several bytes (an arrow, a function key, Alt with a key, a
+// character beyond ASCII) is no button's.
+int ResultOfKey(const char* key, ssize_t length, const ButtonSet& set, const Button& defaultButton)
 {
-    ssize_t n = ReadRetrying(fd, c, 1);
-    if (n == 0) {
-        errno = 0;
+    if (length != 1) {
+        return 0;
     }
-    return n == 1;
-}
-
-// Waits a moment for the next byte of a key's sequence; false when none comes.
-bool ReadFollowingByte(int fd, char* c)
-{
-    struct pollfd ready = {fd, POLLIN, 0};
-    return poll(&ready, 1, 50) > 0 && ReadByte(fd, c);
-}
-
-// An escape that more bytes follow at once is a key's sequence (an arrow, a
-// function key, Alt with a key), not the Esc key. The sequence is read to its
-// end and dropped; keys typed after it stay unread.
-bool IsLoneEscape(int fd)
-{
-    char c;
-    if (!ReadFollowingByte(fd, &c)) {
-        return true;
-    }
-    if (c == 'O') {
-        ReadFollowingByte(fd, &c);
-    } else if (c == '[') {
-        // Parameters and intermediates until the final byte, 0x40 to 0x7E.
-        while (ReadFollowingByte(fd, &c) && (c < 0x40 || c > 0x7e)) {
-        }
-    }
-    return false;
-}
-
-// The button a key chooses, or 0 when the key chooses none.
-int ResultOfKey(int fd, char key, const ButtonSet& set, const Button& defaultButton)
-{
-    if (key == '\r' || key == '\n') {
+    if (*key == '\r' || *key == '\n') {
         return defaultButton.result;
     }
-    if (key == '\033') {
-        return IsLoneEscape(fd) ? set.escapeResult : 0;
+    if (*key == '\033') {
+        return set.escapeResult;
     }
     for (size_t i = 0; i < set.count; ++i) {
         const char letter = set.buttons[i].label[0];
-        if (key == letter || key == letter - 'A' + 'a') {
+        if (*key == letter || *key == letter - 'A' + 'a') {
             return set.buttons[i].result;
         }
     }
@@ -253,16 +221,17 @@ int RunDialog(int tty, const char* text, const char* caption, UINT style, const 
         SetLastErrorFromErrno(errno);
     }
     while (drawn && result == 0) {
-        char key;
-        if (!ReadByte(tty, &key)) {
-            if (errno == 0) {
+        char key[kMaxKeyBytes];
+        ssize_t length = ReadTerminalKey(tty, key, sizeof(key));
+        if (length <= 0) {
+            if (length == 0) {
                 SetLastError(ERROR_HANDLE_EOF);
             } else {
                 SetLastErrorFromErrno(errno);
             }
             break;
         }
-        result = ResultOfKey(tty, key, set, defaultButton);
+        result = ResultOfKey(key, length, set, defaultButton);
         if (result == 0 && !WriteText(tty, "\a")) {
             SetLastErrorFromErrno(errno);
             break;

@@ -5,9 +5,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,7 +21,7 @@ namespace {
 // signal handler can read them without a lock.
 struct SavedTerminal {
     pid_t owner;  // A forked child must not put back its parent's terminals.
-    dev_t device;
+    dev_t device;  // Of the terminal itself, whichever node reached it.
     int fd;  // A duplicate of our own, so the program closing its descriptor does no harm.
     struct termios attributes;
 };
@@ -76,13 +78,145 @@ void InstallRestoreHooks()
     }
 }
 
+// The device of the terminal open on `fd`. /dev/tty has a device number of
+// its own but stands for the controlling terminal, so the kernel is asked
+// which terminal lies behind the descriptor: one terminal has one original,
+// whichever descriptor changed it first.
+bool GetTerminalDevice(int fd, dev_t* device)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        return false;
+    }
+    *device = status.st_rdev;
+#ifdef TIOCGDEV
+    unsigned int behind = 0;
+    if (ioctl(fd, TIOCGDEV, &behind) == 0) {
+        *device = static_cast<dev_t>(behind);
+    }
+#endif
+    return true;
+}
+
+// How long a byte that follows Esc may take to count as part of its key.
+const int kSequencePauseMs = 50;
+
+// The bytes of one key as they are read: kept up to the caller's buffer,
+// taken up to kMaxKeyBytes.
+class KeyBytes {
+public:
+    KeyBytes(int fd, void* buffer, size_t count) : fd(fd), buffer(static_cast<char*>(buffer)), count(count) {}
+
+    void Keep(unsigned char c)
+    {
+        if (stored < count) {
+            buffer[stored++] = static_cast<char>(c);
+        }
+        ++taken;
+    }
+
+    // The next byte of the key, if one comes within the pause.
+    bool Next(unsigned char* c)
+    {
+        if (taken == kMaxKeyBytes) {
+            return false;
+        }
+        struct pollfd ready = {fd, POLLIN, 0};
+        int n;
+        do {
+            n = poll(&ready, 1, kSequencePauseMs);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0 || ReadRetrying(fd, c, 1) != 1) {
+            return false;
+        }
+        Keep(*c);
+        return true;
+    }
+
+    size_t Stored() const { return stored; }
+
+private:
+    int fd;
+    char* buffer;
+    size_t count;
+    size_t stored = 0;
+    size_t taken = 0;
+};
+
+// The continuation bytes of a UTF-8 character whose lead byte was read.
+void ReadCharacterRest(KeyBytes& key, unsigned char lead)
+{
+    int following = 0;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        following = 1;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        following = 2;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        following = 3;
+    }
+    unsigned char c;
+    while (following-- > 0 && key.Next(&c) && (c & 0xc0) == 0x80) {
+    }
+}
+
+// After CSI ("Esc [") or SS3 ("Esc O"): parameter and intermediate bytes up
+// to the final byte. A byte that can stand in no sequence ends it too.
+void ReadSequenceRest(KeyBytes& key, bool controlSequence)
+{
+    unsigned char c;
+    if (!key.Next(&c)) {
+        return;
+    }
+    if (controlSequence && c == '[') {
+        key.Next(&c);  // The Linux console's F1 to F5: "Esc [ [" and a letter.
+        return;
+    }
+    while (c >= 0x20 && c <= 0x3f && key.Next(&c)) {
+    }
+}
+
+void ReadEscapeRest(KeyBytes& key, bool afterAlt)
+{
+    unsigned char c;
+    if (!key.Next(&c)) {
+        return;  // Esc alone.
+    }
+    if (c == '[' || c == 'O') {
+        ReadSequenceRest(key, c == '[');
+    } else if (c == 0x1b && !afterAlt) {
+        ReadEscapeRest(key, true);  // Alt with a key that sends a sequence.
+    } else {
+        ReadCharacterRest(key, c);  // Alt with a character.
+    }
+}
+
 }  // namespace
+
+ssize_t ReadTerminalKey(int fd, void* buffer, size_t count)
+{
+    if (count == 0) {
+        return 0;
+    }
+    unsigned char first;
+    ssize_t n = ReadRetrying(fd, &first, 1);
+    if (n <= 0) {
+        return n;
+    }
+    KeyBytes key(fd, buffer, count);
+    key.Keep(first);
+    if (first == 0x1b) {
+        ReadEscapeRest(key, false);
+    } else {
+        ReadCharacterRest(key, first);
+    }
+    return static_cast<ssize_t>(key.Stored());
+}
 
 bool SaveTerminalAttributes(int fd)
 {
-    struct stat status;
+    dev_t device;
     struct termios attributes;
-    if (fstat(fd, &status) != 0 || tcgetattr(fd, &attributes) != 0) {
+    if (tcgetattr(fd, &attributes) != 0 || !GetTerminalDevice(fd, &device)) {
         return false;
     }
     std::lock_guard<std::mutex> lock(g_saveLock);
@@ -90,7 +224,7 @@ bool SaveTerminalAttributes(int fd)
     pid_t self = getpid();
     int count = g_savedCount.load();
     for (int i = 0; i < count; ++i) {
-        if (g_savedTerminals[i].owner == self && g_savedTerminals[i].device == status.st_rdev) {
+        if (g_savedTerminals[i].owner == self && g_savedTerminals[i].device == device) {
             return true;
         }
     }
@@ -101,7 +235,7 @@ bool SaveTerminalAttributes(int fd)
     if (copy < 0) {
         return true;
     }
-    g_savedTerminals[count] = SavedTerminal{self, status.st_rdev, copy, attributes};
+    g_savedTerminals[count] = SavedTerminal{self, device, copy, attributes};
     g_savedCount.store(count + 1);
     return true;
 }

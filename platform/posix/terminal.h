@@ -33,6 +33,19 @@ size_t WriteFully(int fd, const void* bytes, size_t count);
 // error, 0 at the end of input.
 ssize_t ReadRetrying(int fd, void* buffer, size_t count);
 
+// The most bytes of one key that ReadTerminalKey takes from the terminal.
+constexpr size_t kMaxKeyBytes = 32;
+
+// Reads one key press from a terminal without line input: one byte, or all
+// of an escape sequence (arrows, Home, End, Page Up/Down, function keys, with
+// modifiers; Alt with a key) or of a UTF-8 character. Esc alone is told from
+// the start of a sequence by a pause of 50 ms with nothing after it, the
+// bytes of a sequence coming from the terminal all at once. Stores the key's
+// first `count` bytes and drops the rest; what was typed after the key stays
+// unread. Returns the bytes stored, 0 at the end of input, -1 with errno on
+// an error, like a read.
+ssize_t ReadTerminalKey(int fd, void* buffer, size_t count);
+
 // Opens the controlling terminal for reading and writing; -1 when the process
 // has none. The caller closes it.
 int OpenControllingTerminal();

@@ -44,6 +44,19 @@ TEST_F(ConsoleE2e, ReportOnTheConsoleWaitsForAnyKey) {
     EXPECT_TRUE(run.TerminalRestored());
 }
 
+// A key that sends several bytes answers the prompt whole: nothing of it is
+// left for the shell.
+TEST_F(ConsoleE2e, ReportIsAnsweredByAWholeKey) {
+    for (const char* key : {"\033[A", "\033[1;5C", "\033OP", "\xc3\xa9", "\033"}) {
+        options.keys = {{"Hit any key to continue...", key, true}};
+        const PtyResult run = RunOnPty({program, "showstatus"}, options);
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.ExitCode(), 5) << run.output;
+        EXPECT_EQ(run.pendingInput, 0) << testing::PrintToString(key);
+        EXPECT_TRUE(run.TerminalRestored());
+    }
+}
+
 // Only the lines reach the redirected output; the title stays on the
 // terminal, and the prompt's key still comes from it.
 TEST_F(ConsoleE2e, RedirectedOutputGetsNoTerminalSequences) {

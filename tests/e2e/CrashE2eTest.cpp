@@ -39,7 +39,7 @@ protected:
     }
 };
 
-// The report names the fault, shows the faulting address inside the library
+// The report names the fault, shows the faulting address alone on its line
 // and walks the frames from the library back into the program; a stack
 // overflow fills all 64 frame lines with the recursing function.
 TEST_P(CrashReports, NameTheFaultAndTheModulesOfTheFrames) {
@@ -55,7 +55,7 @@ TEST_P(CrashReports, NameTheFaultAndTheModulesOfTheFrames) {
     const std::vector<std::string> lines =
         Lines(run.output.substr(opening.size(), run.output.size() - opening.size() - tail.size()));
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex("  EIP: +[0-9a-f]{8,} \tlibrasapi32\\.so"))) << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex("  EIP: +[0-9a-f]{8,}"))) << lines[0];
     const std::regex frameLine("[ 0-9a-f]{8,}  (  [ 0-9a-f]{8,}){3}( \t(.+))?");
     std::set<std::string> modules;
     size_t frames = 0;

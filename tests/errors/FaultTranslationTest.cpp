@@ -64,7 +64,7 @@ TEST(AppendStackDump, WalksTheChainUntilAFrameCannotBeRead) {
     Frame outer = {0, kCodeAddress + 1, {7, 8, 9}};
     Frame inner = {reinterpret_cast<DWORD_PTR>(&outer), kCodeAddress, {0x10, 0xabcdef, 0}};
     const std::string dump = Dump(kCodeAddress + 2, reinterpret_cast<DWORD_PTR>(&inner), "Headline");
-    EXPECT_EQ(dump, "Headline" + Hex("\r\n\r\n  EIP: %8lx", kCodeAddress + 2) + " \ttest_errors\r\n" +
+    EXPECT_EQ(dump, "Headline" + Hex("\r\n\r\n  EIP: %8lx\r\n", kCodeAddress + 2) +
                         FrameLine(inner, "test_errors") + FrameLine(outer, "test_errors") + kEndOfStack);
 }
 
@@ -86,7 +86,7 @@ TEST(AppendStackDump, AddressInNoModuleIsUnknownAndTheDumpGoesOn) {
     Frame inner = {reinterpret_cast<DWORD_PTR>(&outer), reinterpret_cast<DWORD_PTR>(notCode.data()), {4, 5, 6}};
     DWORD_PTR stackAddress = reinterpret_cast<DWORD_PTR>(&inner);
     const std::string dump = Dump(stackAddress, stackAddress);
-    EXPECT_EQ(dump, Hex("\r\n\r\n  EIP: %8lx", stackAddress) + " \t<unknown>\r\n" + FrameLine(inner, "<unknown>") +
+    EXPECT_EQ(dump, Hex("\r\n\r\n  EIP: %8lx\r\n", stackAddress) + FrameLine(inner, "<unknown>") +
                         FrameLine(outer, "test_errors") + kEndOfStack);
 }
 
@@ -240,7 +240,7 @@ __attribute__((noinline)) void CallFaultingFunction() {
 }
 
 // A real fault, through the translator the program installs: the EIP line
-// names this program, and the first frame is the faulting function's caller.
+// holds the address alone, and the first frame is the faulting function's caller.
 TEST(TranslateFault, ReportsARealFaultWithItsCaller) {
     SetFaultTranslator(TranslateFault);
     ClException* caught = nullptr;
@@ -256,7 +256,7 @@ TEST(TranslateFault, ReportsARealFaultWithItsCaller) {
     const std::string opening = "APPLICATION ERROR!!!\n Access violation\r\n\r\n  EIP: ";
     ASSERT_EQ(report.substr(0, opening.size()), opening);
     const size_t eipEnd = report.find("\r\n", opening.size());
-    EXPECT_EQ(report.substr(eipEnd - 13, 13), " \ttest_errors");
+    EXPECT_EQ(report.find_first_not_of(" 0123456789abcdef", opening.size()), eipEnd);
     const DWORD_PTR returnAddress = strtoul(report.c_str() + eipEnd + 2, nullptr, 16);
     const DWORD_PTR caller = reinterpret_cast<DWORD_PTR>(&CallFaultingFunction);
     EXPECT_GT(returnAddress, caller);

@@ -168,4 +168,49 @@ TEST_F(HostileStreams, FullDeviceWithATerminalShowsEachLineInABox) {
     EXPECT_TRUE(ServerActive());
 }
 
+// However a run ends, the terminal is left exactly as it was found, though
+// the report's prompt changes it through standard input and the box that an
+// unlisted key brings up changes it again through /dev/tty.
+TEST_F(HostileStreams, EveryEndingLeavesTheTerminalAsFound) {
+    const std::string file = folder.Path() + "/out";
+    const auto toFile = [file] {
+        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 1);
+        close(fd);
+    };
+    const PtyKeys unlistedKey = {"", "\r", true};
+    const struct {
+        const char* ending;
+        std::vector<std::string> fault;
+        const char* command;
+        std::vector<PtyKeys> keys;
+        int exitCode;
+        int signal;
+    } cases[] = {
+        {"exit", {"clear"}, "startserver", std::vector<PtyKeys>(4, {kBoxPrompt, "\r", true}), 0, 0},
+        {"report", {"initialize", "2"}, "showstatus", {unlistedKey, {kBoxPrompt, "\r", true}}, 5, 0},
+        {"crash", {"crash", "SuprvGetAccessInfo", "null"}, "showstatus", {unlistedKey, {kBoxPrompt, "\r", true}}, 5, 0},
+        {"interrupt", {"initialize", "2"}, "showstatus", {unlistedKey, {kBoxPrompt, "\003", true}}, -1, SIGINT},
+        {"quit", {"initialize", "2"}, "showstatus", {unlistedKey, {kBoxPrompt, "\034", true}}, -1, SIGQUIT},
+        {"terminate", {"initialize", "2"}, "showstatus", {unlistedKey, {kBoxPrompt, "", true, 0, SIGTERM}}, -1, SIGTERM},
+        {"hangup", {"initialize", "2"}, "showstatus", {unlistedKey, {kBoxPrompt, "", true, 0, SIGHUP}}, -1, SIGHUP},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> fault = {"fault"};
+        fault.insert(fault.end(), c.fault.begin(), c.fault.end());
+        Control(fault);
+        PtyOptions options;
+        options.environment = environment;
+        options.environment.push_back("ASAN_OPTIONS=detect_leaks=0");
+        options.keys = c.keys;
+        // Without a fault, every line goes to a full device and comes up as a box instead.
+        options.childSetup = c.exitCode == 0 ? std::function<void()>(OutputToFullDevice) : toFile;
+        const PtyResult run = RunOnPty({RingwardenBinary(), c.command}, options);
+        EXPECT_FALSE(run.timedOut) << c.ending << "\n" << run.output;
+        EXPECT_EQ(run.ExitCode(), c.exitCode) << c.ending;
+        EXPECT_EQ(run.TermSignal(), c.signal) << c.ending;
+        EXPECT_TRUE(run.TerminalRestored()) << c.ending;
+    }
+}
+
 }  // namespace

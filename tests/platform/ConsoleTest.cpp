@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <thread>
@@ -196,6 +197,51 @@ TEST(ConsoleRead, WithoutLineInputOneKeyComesAtOnceAndEnterAsCarriageReturn)
     EXPECT_EQ(key[0], 'k');
     ASSERT_TRUE(ReadConsoleA(pty.Console(), key, 1, &count, nullptr));
     EXPECT_EQ(key[0], '\r');
+}
+
+// A key that sends several bytes is read whole and the bytes beyond the
+// buffer are dropped with it; the key typed after it stays for the next read.
+// Esc alone is told from a sequence by the pause after it.
+TEST(ConsoleRead, WithoutLineInputOneKeyPressIsOneKey)
+{
+    const struct {
+        const char* typed;
+        DWORD count;
+        const char* read;
+    } cases[] = {
+        {"\033", 8, "\033"},
+        {"\033[A", 8, "\033[A"},
+        {"\033[A", 1, "\033"},
+        {"\033[1;5C", 8, "\033[1;5C"},  // Ctrl+Right
+        {"\033[15~", 8, "\033[15~"},    // F5
+        {"\033OP", 8, "\033OP"},        // F1
+        {"\033[[A", 8, "\033[[A"},      // F1 on the Linux console
+        {"\033\033[A", 8, "\033\033[A"},  // Alt+Up
+        {"\033n", 8, "\033n"},          // Alt+N
+        {"\xc3\xa9", 8, "\xc3\xa9"},
+        {"\xe2\x82\xac", 1, "\xe2"},
+    };
+    PtyPair pty;
+    ASSERT_TRUE(SetConsoleMode(pty.Console(), ENABLE_PROCESSED_INPUT));
+    for (const auto& c : cases) {
+        const std::string typed = c.typed;
+        const bool loneEscape = typed == "\033";
+        const std::string keys = loneEscape ? typed : typed + "x";
+        ASSERT_EQ(write(pty.master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+        char key[8] = {};
+        DWORD count = 0;
+        ASSERT_TRUE(ReadConsoleA(pty.Console(), key, c.count, &count, nullptr));
+        EXPECT_EQ(std::string(key, count), c.read) << testing::PrintToString(typed);
+        if (loneEscape) {
+            ASSERT_EQ(write(pty.master, "x", 1), 1);
+        } else {
+            int pending = 0;
+            ASSERT_EQ(ioctl(pty.slave, FIONREAD, &pending), 0);
+            ASSERT_EQ(pending, 1) << testing::PrintToString(typed);
+        }
+        ASSERT_TRUE(ReadConsoleA(pty.Console(), key, sizeof(key), &count, nullptr));
+        EXPECT_EQ(std::string(key, count), "x") << testing::PrintToString(typed);
+    }
 }
 
 TEST(ConsoleRead, WithLineInputTheLineComesAsTyped)

@@ -150,7 +150,11 @@ PtyResult Supervise(pid_t child, const Pty& pty, const PtyOptions& options, cons
                 }
             }
             if (matched && Clock::now() >= typeAt) {
-                WriteKeys(pty.master, step.keys);
+                if (step.signal != 0) {
+                    kill(child, step.signal);
+                } else {
+                    WriteKeys(pty.master, step.keys);
+                }
                 searchFrom = result.output.size();
                 matched = false;
                 ++nextKeys;
@@ -160,6 +164,7 @@ PtyResult Supervise(pid_t child, const Pty& pty, const PtyOptions& options, cons
     }
     ReadAvailable(pty.master, &result.output);
     tcgetattr(pty.slave, &result.after);
+    ioctl(pty.slave, FIONREAD, &result.pendingInput);
     return result;
 }
 

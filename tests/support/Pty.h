@@ -18,12 +18,13 @@
 // written since the previous keys were typed (at once when `after` is empty),
 // and, with `singleKeys`, the terminal has line input off (so a key typed
 // earlier is neither echoed nor held back for Enter), and then after a
-// further `delayMs`.
+// further `delayMs`. A `signal` other than 0 is sent to the child instead.
 struct PtyKeys {
     std::string after;
     std::string keys;
     bool singleKeys = false;
     int delayMs = 0;
+    int signal = 0;
 };
 
 struct PtyOptions {
@@ -49,6 +50,7 @@ struct PtyResult {
     bool timedOut = false;
     struct termios before {};  // The pty's attributes just before the child started ...
     struct termios after {};   // ... and just after it ended.
+    int pendingInput = 0;      // Bytes typed that nobody read, left for the next program.
 
     // The exit code, or -1 when the child did not exit normally.
     int ExitCode() const;
