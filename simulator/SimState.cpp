@@ -305,7 +305,8 @@ static const char* const functionNames[] = {"",
                                             "SuprvGetAccessInfo",
                                             "SuprvSetAccessInfo",
                                             "SuprvRequest"};
-static const char* const crashNames[] = {"null", "divide", "recursion"};
+static const char* const crashNames[SIM_CRASH_KINDS] = {"null",     "divide",   "recursion",
+                                                         "nullread", "readonly", "invalid"};
 
 static void AppendFaults(SimBuffer* out, const SimFaults* faults)
 {
@@ -604,7 +605,7 @@ static bool ParseFault(SimFaults* faults, const char* begin, const char* end)
                 faults->crashFunction = static_cast<SimFunction>(i);
             }
         }
-        for (uint32_t i = 0; i < 3; ++i) {
+        for (uint32_t i = 0; i < SIM_CRASH_KINDS; ++i) {
             if (WordIs(after, end, crashNames[i])) {
                 faults->crashKind = static_cast<SimCrashKind>(i);
                 return faults->crashFunction != SIM_FN_NONE;
