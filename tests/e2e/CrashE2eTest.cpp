@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/Sandbox.h"
+#include "tests/support/Paths.h"
 
 namespace {
 
