@@ -9,6 +9,7 @@
 #include <new>
 
 #include "errors/OutOfMemory.h"
+#include "platform/GuardedCall.h"
 
 namespace {
 
@@ -172,7 +173,7 @@ bool ClString::IsShared() const {
 }
 
 int ClString::CompareText(const char* text1, const char* text2, int count1, int count2, DWORD flags) {
-    return CompareStringA(LOCALE_USER_DEFAULT, flags, text1, count1, text2, count2) - 2;
+    return CallGuarded([&] { return CompareStringA(LOCALE_USER_DEFAULT, flags, text1, count1, text2, count2); }) - 2;
 }
 
 char* ClString::Resize(DWORD newLength, DWORD newCapacity, Write write, Length length) {

@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "platform/GuardedCall.h"
+
 HINSTANCE g_hInstance = nullptr;
 
 namespace {
@@ -26,7 +28,7 @@ ClString FormatInto(DWORD n, const char* format, va_list values) {
         char* buffer = result.GetBuffer(n);
         va_list pass;
         va_copy(pass, values);
-        const int written = vsnprintf(buffer, static_cast<size_t>(n) + 1, format, pass);
+        const int written = CallGuarded([&] { return vsnprintf(buffer, static_cast<size_t>(n) + 1, format, pass); });
         va_end(pass);
         if (written < 0) {
             // Not a lack of room: keep what was written rather than grow for ever.
@@ -53,7 +55,7 @@ ClString FormatInto(DWORD n, const char* format, va_list values) {
 void ClString::LoadFromTable(UINT id, HINSTANCE module) {
     for (DWORD size = kFirstLoadSize;; size *= 2) {
         char* buffer = GetBuffer(size);
-        const int count = LoadStringA(module, id, buffer, static_cast<int>(size));
+        const int count = CallGuarded([&] { return LoadStringA(module, id, buffer, static_cast<int>(size)); });
         ReleaseBuffer(count > 0 ? static_cast<DWORD>(count) : 0);
         if (count <= 0) {
             break;

@@ -3,6 +3,7 @@
 
 #include "errors/ClConsoleApp.h"
 #include "errors/ClException.h"
+#include "platform/GuardedCall.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ void ShowLineInBox(const char* text)
     const char* caption = g_consoleApp != nullptr ? g_consoleApp->GetCaption() : nullptr;
     HWND window = FindConsoleWindow();
     BringWindowForward(window);
-    if (MessageBoxA(window, text, caption, MB_OK) == 0) {
+    if (CallGuarded([&] { return MessageBoxA(window, text, caption, MB_OK); }) == 0) {
         MessageBeep(MB_ICONHAND);
     }
 }
@@ -101,7 +102,8 @@ bool ConsoleWriteLine(const char* text, DWORD length, bool noBox)
         return false;
     }
     DWORD written = 0;
-    bool textWritten = length == 0 || WriteConsoleA(output, text, length, &written, nullptr);
+    bool textWritten =
+        length == 0 || CallGuarded([&] { return WriteConsoleA(output, text, length, &written, nullptr); });
     if (textWritten && WriteConsoleA(output, kLineEnd, kLineEndLength, &written, nullptr)) {
         return true;
     }
@@ -109,7 +111,8 @@ bool ConsoleWriteLine(const char* text, DWORD length, bool noBox)
         return false;
     }
     // Not a console: standard output was redirected to a file or a pipe.
-    if (length != 0 && (!WriteFile(output, text, length, &written, nullptr) || written < length)) {
+    if (length != 0 &&
+        (!CallGuarded([&] { return WriteFile(output, text, length, &written, nullptr); }) || written < length)) {
         ShowLineInBox(text);
         return false;
     }

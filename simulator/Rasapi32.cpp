@@ -2,7 +2,8 @@
 //
 // Built as librasapi32.so beside the program, and in variants that lack
 // SuprvRequest (SIM_WITHOUT_REQUEST) or SuprvDeInitialize
-// (SIM_WITHOUT_DEINITIALIZE) for the program's tests.
+// (SIM_WITHOUT_DEINITIALIZE) or that fault with ebp holding no frame pointer
+// (SIM_EBP_AS_DATA) for the program's tests.
 #include "simulator/SimState.h"
 #include "simulator/SimStore.h"
 #include "supervisor/SupervisorApi.h"
@@ -26,6 +27,8 @@
 
 static SimState g_state;
 static bool g_ready;
+// Lies in the library's read-only data; the readonly crash writes to it.
+static const char g_readOnly[] = "read-only";
 
 static SIM_RAW_FAULT int Recurse(volatile char* previous)
 {
@@ -56,13 +59,48 @@ static SIM_RAW_FAULT void Crash(SimCrashKind kind)
     case SIM_CRASH_RECURSION:
         Recurse(nullptr);
         break;
+    case SIM_CRASH_NULL_READ: {
+        volatile int* volatile source = nullptr;
+        volatile int value = *source;
+        (void)value;
+        break;
+    }
+    case SIM_CRASH_READ_ONLY: {
+        volatile char* volatile target = const_cast<char*>(g_readOnly);
+        *target = 'R';
+        break;
+    }
+    case SIM_CRASH_INVALID:
+        __builtin_trap();
+    case SIM_CRASH_KINDS:
+        break;
     }
 }
+
+#if defined(SIM_EBP_AS_DATA) && defined(__i386__)
+// Optimised system code uses ebp as one more general register, so a fault
+// inside it finds no frame pointer there: the crash runs with ebp cleared.
+static SIM_RAW_FAULT void CrashWithoutFramePointer(SimCrashKind kind)
+{
+    asm volatile("pushl %%ebp\n\t"
+                 "xorl %%ebp, %%ebp\n\t"
+                 "pushl %0\n\t"
+                 "call %P1\n\t"
+                 "addl $4, %%esp\n\t"
+                 "popl %%ebp"
+                 :
+                 : "r"(kind), "i"(Crash)
+                 : "memory", "eax", "ecx", "edx");
+}
+#define SIM_CRASH CrashWithoutFramePointer
+#else
+#define SIM_CRASH Crash
+#endif
 
 static void CrashIfAsked(SimFunction function)
 {
     if (g_state.faults.crashFunction == function) {
-        Crash(g_state.faults.crashKind);
+        SIM_CRASH(g_state.faults.crashKind);
     }
 }
 

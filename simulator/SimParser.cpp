@@ -222,7 +222,7 @@ static bool ParseFault(SimFaults* faults, const char* begin, const char* end)
                 faults->crashFunction = static_cast<SimFunction>(i);
             }
         }
-        for (uint32_t i = 0; i < 3; ++i) {
+        for (uint32_t i = 0; i < SIM_CRASH_KINDS; ++i) {
             if (WordIs(after, end, SimCrashName(static_cast<SimCrashKind>(i)))) {
                 faults->crashKind = static_cast<SimCrashKind>(i);
                 return faults->crashFunction != SIM_FN_NONE;

@@ -73,7 +73,17 @@ enum SimFunction : uint32_t {
     SIM_FN_REQUEST,
 };
 
-enum SimCrashKind : uint32_t { SIM_CRASH_NULL, SIM_CRASH_DIVIDE, SIM_CRASH_RECURSION };
+// null writes at address 0, nullread reads there, readonly writes to the
+// library's constant data.
+enum SimCrashKind : uint32_t {
+    SIM_CRASH_NULL,
+    SIM_CRASH_DIVIDE,
+    SIM_CRASH_RECURSION,
+    SIM_CRASH_NULL_READ,
+    SIM_CRASH_READ_ONLY,
+    SIM_CRASH_INVALID,
+    SIM_CRASH_KINDS
+};
 
 struct SimFaults {
     uint32_t initializeResult;  // 0: initialisation succeeds.

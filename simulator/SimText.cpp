@@ -138,7 +138,8 @@ static const char* const functionNames[] = {"",
                                             "SuprvGetAccessInfo",
                                             "SuprvSetAccessInfo",
                                             "SuprvRequest"};
-static const char* const crashNames[] = {"null", "divide", "recursion"};
+static const char* const crashNames[SIM_CRASH_KINDS] = {"null",     "divide",   "recursion",
+                                                         "nullread", "readonly", "invalid"};
 
 const char* SimFunctionName(SimFunction function)
 {

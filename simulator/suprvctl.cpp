@@ -20,7 +20,8 @@ static const char usage[] =
     "  fault KNOB [ARGS]     set a fault knob:\n"
     "                          initialize RESULT | enumerate | names EXTRA |\n"
     "                          recordsize SIZE [RESULT] | getinfo RESULT [DEVICE] |\n"
-    "                          crash FUNCTION null|divide|recursion\n"
+    "                          crash FUNCTION null|nullread|readonly|divide|\n"
+    "                                         invalid|recursion\n"
     "  fault clear           clear every fault knob\n"
     "The state file is named by SUPRV_STATE, else it lies in the user's state folder.\n";
 

@@ -3,6 +3,7 @@
 
 #include "base/Resources.h"
 #include "errors/ClException.h"
+#include "platform/GuardedCall.h"
 
 ClLibrary::ClLibrary() : module(nullptr) {}
 
@@ -13,7 +14,8 @@ ClLibrary::~ClLibrary()
 
 void ClLibrary::Load()
 {
-    module = LoadLibraryA(name);
+    // Loading runs the library's own start-up code.
+    module = CallGuarded([&] { return LoadLibraryA(name); });
     if (module != nullptr) {
         return;
     }
@@ -24,7 +26,7 @@ void ClLibrary::Load()
 
 FARPROC ClLibrary::GetProc(const char* procName)
 {
-    FARPROC address = GetProcAddress(module, procName);
+    FARPROC address = CallGuarded([&] { return GetProcAddress(module, procName); });
     if (address != nullptr) {
         return address;
     }

@@ -3,6 +3,7 @@
 
 #include "base/Resources.h"
 #include "errors/ClException.h"
+#include "platform/GuardedCall.h"
 
 ClSupervisor::ClSupervisor()
     : enumAccessInfoEntry(nullptr),
@@ -43,30 +44,36 @@ Proc ClSupervisor::Resolve(Proc& slot, const char* exportName)
 
 uint32_t ClSupervisor::Initialize(uint32_t* zero)
 {
-    return Resolve(initializeEntry, "SuprvInitialize")(zero);
+    SuprvInitializeProc entry = Resolve(initializeEntry, "SuprvInitialize");
+    return CallGuarded([&] { return entry(zero); });
 }
 
 uint32_t ClSupervisor::DeInitialize()
 {
-    return Resolve(deInitializeEntry, "SuprvDeInitialize")();
+    SuprvDeInitializeProc entry = Resolve(deInitializeEntry, "SuprvDeInitialize");
+    return CallGuarded([&] { return entry(); });
 }
 
 uint32_t ClSupervisor::EnumAccessInfo(char* buffer, uint32_t* byteCount, uint32_t* nameCount)
 {
-    return Resolve(enumAccessInfoEntry, "SuprvEnumAccessInfo")(buffer, byteCount, nameCount);
+    SuprvEnumAccessInfoProc entry = Resolve(enumAccessInfoEntry, "SuprvEnumAccessInfo");
+    return CallGuarded([&] { return entry(buffer, byteCount, nameCount); });
 }
 
 uint32_t ClSupervisor::GetAccessInfo(const char* deviceName, void* record, uint32_t* size)
 {
-    return Resolve(getAccessInfoEntry, "SuprvGetAccessInfo")(deviceName, record, size);
+    SuprvGetAccessInfoProc entry = Resolve(getAccessInfoEntry, "SuprvGetAccessInfo");
+    return CallGuarded([&] { return entry(deviceName, record, size); });
 }
 
 uint32_t ClSupervisor::SetAccessInfo(void* record)
 {
-    return Resolve(setAccessInfoEntry, "SuprvSetAccessInfo")(record);
+    SuprvSetAccessInfoProc entry = Resolve(setAccessInfoEntry, "SuprvSetAccessInfo");
+    return CallGuarded([&] { return entry(record); });
 }
 
 uint32_t ClSupervisor::Request(uint32_t code, void* request, uint32_t zero)
 {
-    return Resolve(requestEntry, "SuprvRequest")(code, request, zero);
+    SuprvRequestProc entry = Resolve(requestEntry, "SuprvRequest");
+    return CallGuarded([&] { return entry(code, request, zero); });
 }

@@ -10,7 +10,10 @@
 // rest of the run, so a library lacking one function still serves every
 // command that does not need it. The forwarding operations pass their
 // arguments and the function's result through unchanged; a function missing
-// from the library throws ClWin32Exception* at its first call.
+// from the library throws ClWin32Exception* at its first call. Each call runs
+// guarded: a processor fault anywhere inside the library is thrown by the
+// thread's fault translator from the forwarding operation, as a fault in the
+// program's own code would be.
 class ClSupervisor : public ClLibrary {
 public:
     ClSupervisor();

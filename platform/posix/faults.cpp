@@ -7,6 +7,8 @@
 // -fnon-call-exceptions, so the exception unwinds from the handler through the
 // signal frame into the code that faulted, and from there like any other.
 #include "platform/FaultTranslator.h"
+#include "platform/GuardReport.h"
+#include "platform/GuardedCall.h"
 #include "platform/posix/terminal.h"
 
 #include <pthread.h>
@@ -38,6 +40,8 @@ const uintptr_t kLargeFrameReach = 1024 * 1024;
 // Read by the handler: plain values, no construction on first use.
 thread_local FaultTranslator t_translator = nullptr;
 thread_local uintptr_t t_stackTop = 0;
+// The frame of the innermost guarded call, or 0.
+thread_local uintptr_t t_guardFrame = 0;
 
 // The calling thread's alternate signal stack, released when the thread ends.
 class AlternateStack {
@@ -283,6 +287,9 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     processor.Eip = static_cast<DWORD_PTR>(registers[REG_RIP]);
     processor.Ebp = static_cast<DWORD_PTR>(registers[REG_RBP]);
     processor.Esp = static_cast<DWORD_PTR>(registers[REG_RSP]);
+    if (t_guardFrame > processor.Esp) {
+        processor.Ebp = FrameToReport(processor.Ebp, processor.Esp, t_guardFrame);
+    }
     // After int3 the instruction pointer already stands behind the breakpoint.
     if (record.ExceptionCode == EXCEPTION_BREAKPOINT && info->si_code == SI_KERNEL) {
         processor.Eip -= 1;
@@ -330,4 +337,15 @@ FaultTranslator SetFaultTranslator(FaultTranslator translator) {
     }
     t_translator = translator;
     return previous;
+}
+
+// The fault signals unwind through every library's unwind tables, so a
+// guarded call is a plain call; it only marks its frame for the report.
+__attribute__((noinline)) void RunGuarded(void (*body)(void*), void* context) {
+    struct Mark {
+        uintptr_t outer;
+        ~Mark() { t_guardFrame = outer; }
+    } mark{t_guardFrame};
+    t_guardFrame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    body(context);
 }

@@ -34,8 +34,15 @@ private:
     enum class Resume { AtFault, OneFrameUp };
 
     friend struct FaultDispatch;
+    friend struct GuardDispatch;
 
     void ArmGuardPage();
+    // Whether a handler hands this exception to the translator: a fault
+    // being dispatched, neither an unwind nor a C++ exception.
+    static bool Translatable(const EXCEPTION_RECORD& record);
+    // Keeps a copy of the fault for the translator and readies the thread's
+    // context to be resumed.
+    void Keep(const EXCEPTION_RECORD& record, CONTEXT& context);
 
     Registration registration;
     ClFaultFrame* outerFrame;

@@ -11,8 +11,10 @@
 // -fasynchronous-unwind-tables describe at every instruction.
 //
 // Code without unwind data (system libraries, the dial-up supervisor) cannot
-// be unwound: a fault there resumes at the first return address into this
-// program instead, found on top of the stack or along the frame-pointer chain.
+// be unwound. A fault there inside a guarded call resumes at the guard (see
+// guarded.cpp); elsewhere it resumes at the first return address into this
+// program, found on top of the stack or along the frame-pointer chain, which
+// code without frame pointers can hide.
 //
 // A stack overflow leaves only the page that was the guard page to work in,
 // and it mostly hits an instruction of a prologue or a stack store that has no
@@ -221,10 +223,7 @@ asm(".text\n"
 struct FaultDispatch {
     static EXCEPTION_DISPOSITION Handle(EXCEPTION_RECORD* record, void* establisherFrame,
                                         CONTEXT* context) {
-        if (record->ExceptionFlags & (kUnwindingFlags | EXCEPTION_NONCONTINUABLE)) {
-            return ExceptionContinueSearch;
-        }
-        if (record->ExceptionCode == kMsvcCppException) {
+        if (!ClFaultFrame::Translatable(*record)) {
             return ExceptionContinueSearch;
         }
         auto* frame = reinterpret_cast<ClFaultFrame*>(static_cast<char*>(establisherFrame) -
@@ -248,21 +247,9 @@ struct FaultDispatch {
             return ExceptionContinueSearch;
         }
 
-        frame->faultRecord = *record;
-        frame->faultRecord.ExceptionRecord = nullptr;
-        frame->faultContext = *context;
-        frame->faultPointers.ExceptionRecord = &frame->faultRecord;
-        frame->faultPointers.ContextRecord = &frame->faultContext;
+        frame->Keep(*record, *context);
         frame->resume = resume;
         frame->raiseReturn = point.returnAddress;
-        if (record->ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
-            frame->guardPageSpent = true;
-        }
-        if (IsFloatingPointFault(record->ExceptionCode)) {
-            // A pending x87 exception would fault again at the next
-            // floating-point instruction.
-            context->FloatSave.StatusWord &= ~kFpuFaultBits;
-        }
         context->Esp = point.esp;
         context->Ebp = point.ebp;
         context->Eax = point.returnAddress;
@@ -327,6 +314,27 @@ ClFaultFrame::ClFaultFrame()
 ClFaultFrame::~ClFaultFrame() {
     asm volatile("movl %0, %%fs:0" : : "r"(registration.next) : "memory");
     TlsSetValue(g_frameSlot, outerFrame);
+}
+
+bool ClFaultFrame::Translatable(const EXCEPTION_RECORD& record) {
+    return !(record.ExceptionFlags & (kUnwindingFlags | EXCEPTION_NONCONTINUABLE)) &&
+           record.ExceptionCode != kMsvcCppException;
+}
+
+void ClFaultFrame::Keep(const EXCEPTION_RECORD& record, CONTEXT& context) {
+    faultRecord = record;
+    faultRecord.ExceptionRecord = nullptr;
+    faultContext = context;
+    faultPointers.ExceptionRecord = &faultRecord;
+    faultPointers.ContextRecord = &faultContext;
+    if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+        guardPageSpent = true;
+    }
+    if (IsFloatingPointFault(record.ExceptionCode)) {
+        // A pending x87 exception would fault again at the next
+        // floating-point instruction.
+        context.FloatSave.StatusWord &= ~kFpuFaultBits;
+    }
 }
 
 ClFaultFrame* ClFaultFrame::OfThisThread() { return static_cast<ClFaultFrame*>(TlsGetValue(g_frameSlot)); }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/Sandbox.h"
+#include "tests/support/Paths.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ struct CrashCase {
     std::string faultLine;  // The report's second line.
 };
 
-class CrashReports : public Sandbox, public testing::WithParamInterface<CrashCase> {
+class CrashSandbox : public Sandbox {
 protected:
     void SetUp() override {
         Sandbox::SetUp();
@@ -38,6 +39,9 @@ protected:
         Control({"generate", "2"});
     }
 };
+
+class CrashReports : public CrashSandbox, public testing::WithParamInterface<CrashCase> {};
+class CrashReportsOfFramelessLibrary : public CrashSandbox {};
 
 // The report names the fault, shows the faulting address alone on its line
 // and walks the frames from the library back into the program; a stack
@@ -87,5 +91,33 @@ INSTANTIATE_TEST_SUITE_P(
                   "Break connection(s) on the following device(s):\r\ndevice 2:\t\"Line2\"\r\n", "Stack overflow"},
         CrashCase{"SuprvDeInitialize", "null", {"showstatus", "/N:1"}, "Device status list:\r\n" + kFirstDeviceBlock,
                   " Access violation"}));
+
+// A library compiled the way system libraries are, optimised and without
+// frame pointers: each kind of fault in it still ends in the crash report,
+// with the frames from the program's call into it.
+TEST_F(CrashReportsOfFramelessLibrary, EachKindOfFault) {
+    UseLibrary(BuildDir() + "/simulator-variants/frameless/librasapi32.so");
+    const struct {
+        const char* function;
+        const char* kind;
+        const char* faultLine;
+    } cases[] = {
+        {"SuprvInitialize", "null", " Access violation"},
+        {"SuprvEnumAccessInfo", "nullread", " Access violation"},
+        {"SuprvGetAccessInfo", "readonly", " Access violation"},
+        {"SuprvGetAccessInfo", "divide", "Divide by zero"},
+        {"SuprvRequest", "invalid", "Invalid instruction"},
+        {"SuprvDeInitialize", "recursion", "Stack overflow"},
+    };
+    for (const auto& crash : cases) {
+        Control({"fault", "crash", crash.function, crash.kind});
+        const RunResult run = Ringwarden({});
+        EXPECT_EQ(run.exitCode, 5) << crash.kind << ": " << run.errors;
+        const std::string opening = "APPLICATION ERROR!!!\n" + std::string(crash.faultLine) + "\r\n\r\n  EIP: ";
+        EXPECT_TRUE(std::regex_search(run.output, std::regex(opening + " *[0-9a-f]{8,}\r\n")))
+            << crash.kind << ":\n" << run.output;
+        EXPECT_NE(run.output.find(" \tringwarden\r\n"), std::string::npos) << crash.kind << ":\n" << run.output;
+    }
+}
 
 }  // namespace

@@ -237,6 +237,9 @@ TEST_F(SimulatorTest, InjectedCrashesAreRealProcessorFaults)
         {"SuprvEnumAccessInfo divide", SIGFPE},
         {"SuprvRequest recursion", SIGSEGV},
         {"SuprvDeInitialize divide", SIGFPE},
+        {"SuprvGetAccessInfo nullread", SIGSEGV},
+        {"SuprvGetAccessInfo readonly", SIGSEGV},
+        {"SuprvRequest invalid", SIGILL},
     };
     for (const Case& c : cases) {
         WriteState(GeneratedState(1) + "fault crash " + c.knob + "\n");
@@ -246,6 +249,7 @@ TEST_F(SimulatorTest, InjectedCrashesAreRealProcessorFaults)
             alarm(20);
             signal(SIGSEGV, SIG_DFL);
             signal(SIGFPE, SIG_DFL);
+            signal(SIGILL, SIG_DFL);
             if (Initialize() == 0) {
                 uint32_t bytes = 0;
                 uint32_t names = 0;
