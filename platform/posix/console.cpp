@@ -54,14 +54,19 @@ void ForgetAllAnswers()
     }
 }
 
+void ForgetAnswersInForkedChildren()
+{
+    static const bool registered = pthread_atfork(nullptr, nullptr, ForgetAllAnswers) == 0;
+    (void)registered;
+}
+
 template <class Ask>
 bool Remembered(std::atomic<Answer>* answers, int fd, Ask ask)
 {
     if (fd < 0 || fd > 2) {
         return ask();
     }
-    static const bool forgetInChild = pthread_atfork(nullptr, nullptr, ForgetAllAnswers) == 0;
-    (void)forgetInChild;
+    ForgetAnswersInForkedChildren();
     Answer answer = answers[fd].load(std::memory_order_relaxed);
     if (answer == kUnasked) {
         answer = ask() ? kYes : kNo;
