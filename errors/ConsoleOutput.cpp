@@ -5,6 +5,8 @@
 #include "errors/ClException.h"
 #include "platform/GuardedCall.h"
 
+#include <string.h>
+
 namespace {
 
 // The string-table entry of the product name, the caption of every box.
@@ -101,21 +103,35 @@ bool ConsoleWriteLine(const char* text, DWORD length, bool noBox)
         }
         return false;
     }
+    // A line and its end leave in one write where they fit the buffer, so a
+    // reader is never handed half a line, and a line costs one system call.
+    char joined[1024 + kLineEndLength];
+    const bool endJoined = length <= sizeof(joined) - kLineEndLength;
+    const char* line = text;
+    DWORD lineLength = length;
+    if (endJoined) {
+        memcpy(joined, text, length);
+        memcpy(joined + length, kLineEnd, kLineEndLength);
+        line = joined;
+        lineLength = length + kLineEndLength;
+    }
     DWORD written = 0;
-    bool textWritten =
-        length == 0 || CallGuarded([&] { return WriteConsoleA(output, text, length, &written, nullptr); });
-    if (textWritten && WriteConsoleA(output, kLineEnd, kLineEndLength, &written, nullptr)) {
+    bool textWritten = CallGuarded([&] { return WriteConsoleA(output, line, lineLength, &written, nullptr); });
+    if (textWritten && (endJoined || WriteConsoleA(output, kLineEnd, kLineEndLength, &written, nullptr))) {
         return true;
     }
     if (noBox) {
         return false;
     }
     // Not a console: standard output was redirected to a file or a pipe.
-    if (length != 0 &&
-        (!CallGuarded([&] { return WriteFile(output, text, length, &written, nullptr); }) || written < length)) {
+    written = 0;
+    CallGuarded([&] { return WriteFile(output, line, lineLength, &written, nullptr); });
+    if (length != 0 && written < length) {
         ShowLineInBox(text);
         return false;
     }
-    WriteFile(output, kLineEnd, kLineEndLength, &written, nullptr);
+    if (!endJoined) {
+        WriteFile(output, kLineEnd, kLineEndLength, &written, nullptr);
+    }
     return false;
 }

@@ -8,12 +8,15 @@
 // process ends (terminal.cpp).
 #include <windows.h>
 
+#include "platform/posix/ConsoleSeam.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/private.h"
 #include "platform/posix/terminal.h"
 
+#include <atomic>
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <string>
 #include <string.h>
 #include <sys/stat.h>
@@ -36,11 +39,47 @@ int OpenDescriptor(HANDLE handle)
     return fd;
 }
 
+// Whether each standard descriptor is open and whether it is a console is
+// asked once, not for every line: nothing the program does changes the
+// answers but closing the handle, which forgets them, as does a fork, whose
+// child may rearrange its descriptors before it goes on.
+enum Answer : signed char { kUnasked, kYes, kNo };
+std::atomic<Answer> g_isOpen[3];
+std::atomic<Answer> g_isConsole[3];
+
+void ForgetAllAnswers()
+{
+    for (int fd = 0; fd < 3; ++fd) {
+        ForgetConsoleAnswers(fd);
+    }
+}
+
+void ForgetAnswersInForkedChildren()
+{
+    static const bool registered = pthread_atfork(nullptr, nullptr, ForgetAllAnswers) == 0;
+    (void)registered;
+}
+
+template <class Ask>
+bool Remembered(std::atomic<Answer>* answers, int fd, Ask ask)
+{
+    if (fd < 0 || fd > 2) {
+        return ask();
+    }
+    ForgetAnswersInForkedChildren();
+    Answer answer = answers[fd].load(std::memory_order_relaxed);
+    if (answer == kUnasked) {
+        answer = ask() ? kYes : kNo;
+        answers[fd].store(answer, std::memory_order_relaxed);
+    }
+    return answer == kYes;
+}
+
 // The descriptor of a handle that is a console, or -1 with ERROR_INVALID_HANDLE.
 int ConsoleDescriptor(HANDLE handle)
 {
     int fd = OpenDescriptor(handle);
-    if (fd >= 0 && !isatty(fd)) {
+    if (fd >= 0 && !Remembered(g_isConsole, fd, [fd] { return isatty(fd) != 0; })) {
         SetLastError(ERROR_INVALID_HANDLE);
         return -1;
     }
@@ -94,6 +133,19 @@ BOOL ReadDescriptor(int fd, void* buffer, DWORD count, LPDWORD read,
 
 }  // namespace
 
+void ForgetConsoleAnswers(int fd)
+{
+    if (fd >= 0 && fd < 3) {
+        g_isOpen[fd].store(kUnasked, std::memory_order_relaxed);
+        g_isConsole[fd].store(kUnasked, std::memory_order_relaxed);
+    }
+}
+
+void ForgetConsoleAnswersForTesting()
+{
+    ForgetAllAnswers();
+}
+
 HANDLE WINAPI GetStdHandle(DWORD stdHandle)
 {
     int fd;
@@ -103,7 +155,7 @@ HANDLE WINAPI GetStdHandle(DWORD stdHandle)
     case STD_ERROR_HANDLE: fd = 2; break;
     default: SetLastError(ERROR_INVALID_HANDLE); return INVALID_HANDLE_VALUE;
     }
-    if (fcntl(fd, F_GETFD) < 0) {
+    if (!Remembered(g_isOpen, fd, [fd] { return fcntl(fd, F_GETFD) >= 0; })) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_HANDLE_VALUE;
     }

@@ -11,6 +11,8 @@
 #include "platform/GuardedCall.h"
 #include "platform/posix/terminal.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdint.h>
@@ -37,9 +39,8 @@ const uintptr_t kStackAccessReach = 64 * 1024;
 // access still counts as a stack access (the first store into a large frame).
 const uintptr_t kLargeFrameReach = 1024 * 1024;
 
-// Read by the handler: plain values, no construction on first use.
+// Read by the handler: a plain value, no construction on first use.
 thread_local FaultTranslator t_translator = nullptr;
-thread_local uintptr_t t_stackTop = 0;
 // The frame of the innermost guarded call, or 0.
 thread_local uintptr_t t_guardFrame = 0;
 
@@ -95,16 +96,60 @@ private:
 
 thread_local AlternateStack t_alternateStack;
 
-uintptr_t FindStackTop() {
-    pthread_attr_t attributes;
-    if (pthread_getattr_np(pthread_self(), &attributes) != 0) {
-        return 0;
+uintptr_t HexDigit(char c) {
+    return static_cast<uintptr_t>(c >= 'a' ? c - 'a' + 10 : c - '0');
+}
+
+// The end of the first mapping that may be read or written and ends above
+// the address: the one that holds it, or the stack it ran off the bottom of
+// (guard pages are no access and skipped). 0 when the map cannot be read.
+// Only the fault handler asks, so the map is read with open, read and close
+// into a buffer on the stack and parsed by hand, which is safe in a handler.
+uintptr_t StackTopAbove(uintptr_t address) {
+    const int savedErrno = errno;
+    const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    uintptr_t top = 0;
+    uintptr_t bounds[2] = {0, 0};
+    int field = 0;  // The start, the end, the permissions, the rest of the line.
+    bool accessible = false;
+    char buffer[1024];
+    while (fd >= 0 && top == 0) {
+        const ssize_t count = read(fd, buffer, sizeof(buffer));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        for (ssize_t i = 0; i < count && top == 0; ++i) {
+            const char c = buffer[i];
+            if (c == '\n') {
+                if (accessible && bounds[1] > address) {
+                    top = bounds[1];
+                }
+                bounds[0] = bounds[1] = 0;
+                field = 0;
+                accessible = false;
+            } else if (field < 2) {
+                if (c == (field == 0 ? '-' : ' ')) {
+                    ++field;
+                } else {
+                    bounds[field] = bounds[field] * 16 + HexDigit(c);
+                }
+            } else if (field == 2) {
+                if (c == ' ') {
+                    field = 3;
+                } else if (c == 'r' || c == 'w') {
+                    accessible = true;
+                }
+            }
+        }
     }
-    void* low = nullptr;
-    size_t size = 0;
-    int result = pthread_attr_getstack(&attributes, &low, &size);
-    pthread_attr_destroy(&attributes);
-    return result == 0 ? reinterpret_cast<uintptr_t>(low) + size : 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    errno = savedErrno;
+    return top;
 }
 
 // A fault at an address the thread's stack would hold, at or a little below
@@ -116,8 +161,14 @@ bool IsStackOverflow(const siginfo_t* info, const greg_t* registers) {
     uintptr_t address = reinterpret_cast<uintptr_t>(info->si_addr);
     uintptr_t stackPointer = static_cast<uintptr_t>(registers[REG_RSP]);
     uintptr_t lowest = stackPointer > kStackAccessReach ? stackPointer - kStackAccessReach : 0;
-    uintptr_t top = t_stackTop ? t_stackTop : stackPointer + kLargeFrameReach;
-    return address >= lowest && address < top;
+    if (address < lowest) {
+        return false;
+    }
+    uintptr_t top = StackTopAbove(stackPointer);
+    if (top == 0) {
+        top = stackPointer + kLargeFrameReach;
+    }
+    return address < top;
 }
 
 DWORD FloatingPointCode(int signalCode) {
@@ -331,9 +382,6 @@ FaultTranslator SetFaultTranslator(FaultTranslator translator) {
         static const bool installed = InstallHandlers();
         (void)installed;
         t_alternateStack.Provide();
-        if (!t_stackTop) {
-            t_stackTop = FindStackTop();
-        }
     }
     t_translator = translator;
     return previous;

@@ -45,12 +45,16 @@ std::string SharedObjectName(const char* fileName)
     return "lib" + name + ".so";
 }
 
+// The kernel's link to the running program already names it by its real
+// path: one readlink, no walk over the path's folders.
 std::string ExecutableFolder()
 {
     char path[PATH_MAX];
-    if (realpath("/proc/self/exe", path) == nullptr) {
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (length <= 0) {
         return std::string();
     }
+    path[length] = '\0';
     char* slash = strrchr(path, '/');
     return slash == nullptr ? std::string() : std::string(path, static_cast<size_t>(slash - path));
 }

@@ -16,3 +16,7 @@ DWORD SetLastErrorFromErrno(int error);
 HMODULE ModuleHandleOfAddress(const void* address);
 HMODULE ModuleHandleOfDlopen(void* dlopenHandle);
 HMODULE MainModuleHandle();
+
+// Makes the console functions ask again whether a standard descriptor is
+// open and a console; for whatever closes or replaces one.
+void ForgetConsoleAnswers(int fd);

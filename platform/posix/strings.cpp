@@ -59,10 +59,16 @@ struct WideText {
 
 const wchar_t kRawByteBase = 0x110000;
 
-// Decodes up to count bytes, stopping early at a zero byte (a negative count
-// means up to the terminator), under the thread's current locale.
-bool Decode(const char* text, int count, bool foldCase, locale_t locale, WideText& out) {
-    const size_t limit = count < 0 ? strlen(text) : strnlen(text, static_cast<size_t>(count));
+// Letters of ASCII fold by the ASCII rule in every locale, as NORM_IGNORECASE
+// folds them without linguistic casing: under a Turkish locale "I" would
+// otherwise fold to a dotless i, and a command word or device name typed in
+// capitals would match nothing.
+wchar_t FoldAscii(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c;
+}
+
+// Decodes the first limit bytes under the thread's current locale.
+bool Decode(const char* text, size_t limit, bool foldCase, locale_t locale, WideText& out) {
     out.chars = limit < sizeof(out.inPlace) / sizeof(out.inPlace[0])
                     ? out.inPlace
                     : static_cast<wchar_t*>(malloc((limit + 1) * sizeof(wchar_t)));
@@ -82,20 +88,80 @@ bool Decode(const char* text, int count, bool foldCase, locale_t locale, WideTex
         } else {
             at += used;
         }
-        out.chars[out.length++] = foldCase && c < kRawByteBase ? towlower_l(c, locale) : c;
+        if (foldCase && c < kRawByteBase) {
+            c = c < 0x80 ? FoldAscii(c) : towlower_l(c, locale);
+        }
+        out.chars[out.length++] = c;
     }
     out.chars[out.length] = L'\0';
     return true;
 }
 
-int CompareCodePoints(const WideText& a, const WideText& b) {
-    const size_t common = a.length < b.length ? a.length : b.length;
+wchar_t Unchanged(wchar_t c) {
+    return c;
+}
+
+// Orders two texts by their characters after fold, a shorter text before a
+// longer one it begins.
+template <class Char>
+int CompareCodePoints(const Char* a, size_t lengthA, const Char* b, size_t lengthB, wchar_t (*fold)(wchar_t)) {
+    const size_t common = lengthA < lengthB ? lengthA : lengthB;
     for (size_t i = 0; i < common; ++i) {
-        if (a.chars[i] != b.chars[i]) {
-            return a.chars[i] < b.chars[i] ? -1 : 1;
+        const wchar_t x = fold(static_cast<wchar_t>(a[i]));
+        const wchar_t y = fold(static_cast<wchar_t>(b[i]));
+        if (x != y) {
+            return x < y ? -1 : 1;
         }
     }
-    return a.length == b.length ? 0 : (a.length < b.length ? -1 : 1);
+    return lengthA == lengthB ? 0 : (lengthA < lengthB ? -1 : 1);
+}
+
+// The length of a text up to its count or an earlier zero byte (a negative
+// count means up to the terminator); clears ascii when a byte is outside ASCII.
+size_t MeasureText(const char* text, int count, bool& ascii) {
+    const size_t limit = count < 0 ? static_cast<size_t>(-1) : static_cast<size_t>(count);
+    size_t length = 0;
+    for (; length < limit && text[length] != '\0'; ++length) {
+        if (static_cast<unsigned char>(text[length]) >= 0x80) {
+            ascii = false;
+        }
+    }
+    return length;
+}
+
+// Texts wholly in ASCII are ordered by their code points, as the C locale
+// orders them, so that comparing command words and device names never loads
+// the user's locale. Two such texts are equal exactly when the locale would
+// find them equal, Turkish casing aside (above).
+int CompareAsciiTexts(const char* a, size_t lengthA, const char* b, size_t lengthB, bool foldCase) {
+    return CompareCodePoints(reinterpret_cast<const unsigned char*>(a), lengthA,
+                             reinterpret_cast<const unsigned char*>(b), lengthB, foldCase ? FoldAscii : Unchanged);
+}
+
+// Texts with a byte outside ASCII follow the user's locale: its encoding, its
+// case folding and its collation. Fails with the last error set.
+bool CompareInUserLocale(const char* string1, size_t length1, const char* string2, size_t length2,
+                         bool foldCase, int& order) {
+    const locale_t user = UserLocale();
+    if (user == nullptr) {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    WideText a;
+    WideText b;
+    const locale_t previous = uselocale(user);
+    const bool decoded = Decode(string1, length1, foldCase, user, a) && Decode(string2, length2, foldCase, user, b);
+    uselocale(previous);
+    if (!decoded) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    if (a.hasRawBytes || b.hasRawBytes) {
+        order = CompareCodePoints(a.chars, a.length, b.chars, b.length, Unchanged);
+    } else {
+        order = wcscoll_l(a.chars, b.chars, user);
+    }
+    return true;
 }
 
 }  // namespace
@@ -117,26 +183,15 @@ int WINAPI CompareStringA(LCID locale, DWORD flags, LPCSTR string1, int count1, 
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const locale_t user = UserLocale();
-    if (user == nullptr) {
-        SetLastErrorFromErrno(errno);
-        return 0;
-    }
     const bool foldCase = (flags & NORM_IGNORECASE) != 0;
-    WideText a;
-    WideText b;
-    const locale_t previous = uselocale(user);
-    const bool decoded = Decode(string1, count1, foldCase, user, a) && Decode(string2, count2, foldCase, user, b);
-    uselocale(previous);
-    if (!decoded) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    bool ascii = true;
+    const size_t length1 = MeasureText(string1, count1, ascii);
+    const size_t length2 = MeasureText(string2, count2, ascii);
+    int order = 0;
+    if (ascii) {
+        order = CompareAsciiTexts(string1, length1, string2, length2, foldCase);
+    } else if (!CompareInUserLocale(string1, length1, string2, length2, foldCase, order)) {
         return 0;
-    }
-    int order;
-    if (a.hasRawBytes || b.hasRawBytes) {
-        order = CompareCodePoints(a, b);
-    } else {
-        order = wcscoll_l(a.chars, b.chars, user);
     }
     if (order < 0) {
         return CSTR_LESS_THAN;

@@ -198,6 +198,7 @@ BOOL WINAPI CloseHandle(HANDLE handle)
             return TRUE;  // A pseudo handle: nothing to close, as on Windows.
         }
         int fd = DescriptorFromHandle(handle);
+        ForgetConsoleAnswers(fd);
         if (fd < 0 || close(fd) != 0) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;

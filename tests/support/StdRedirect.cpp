@@ -6,11 +6,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "platform/posix/ConsoleSeam.h"
+
 ScopedRedirect::ScopedRedirect(int target, int source) : target(target)
 {
     fflush(nullptr);
     saved = fcntl(target, F_DUPFD_CLOEXEC, 10);
     dup2(source, target);
+    ForgetConsoleAnswersForTesting();
 }
 
 ScopedRedirect::ScopedRedirect(int target, Closed) : target(target)
@@ -18,6 +21,7 @@ ScopedRedirect::ScopedRedirect(int target, Closed) : target(target)
     fflush(nullptr);
     saved = fcntl(target, F_DUPFD_CLOEXEC, 10);
     close(target);
+    ForgetConsoleAnswersForTesting();
 }
 
 ScopedRedirect::~ScopedRedirect()
@@ -25,10 +29,11 @@ ScopedRedirect::~ScopedRedirect()
     fflush(nullptr);
     if (saved < 0) {
         close(target);
-        return;
+    } else {
+        dup2(saved, target);
+        close(saved);
     }
-    dup2(saved, target);
-    close(saved);
+    ForgetConsoleAnswersForTesting();
 }
 
 TempFile::TempFile(const std::string& contents)
