@@ -9,13 +9,14 @@
 #include "errors/ClException.h"
 #include "errors/ConsoleOutput.h"
 #include "errors/MessageBoxes.h"
+#include "resources/Version.h"
 #include "supervisor/DevicePass.h"
 
 namespace {
 
-const DWORD kMajorVersion = 1;
-const DWORD kMinorVersion = 3;
-const DWORD kBuild = 42;
+const DWORD kMajorVersion = RINGWARDEN_VERSION_MAJOR;
+const DWORD kMinorVersion = RINGWARDEN_VERSION_MINOR;
+const DWORD kBuild = RINGWARDEN_VERSION_BUILD;
 
 // String-table entries of the application.
 enum : UINT {
