@@ -8,7 +8,9 @@
 // that uses the frame pointer register as it likes, the walk starts at the
 // guard, in the program's own frames. Only words between the stack pointer
 // and the guard's frame are read, which the thread's stack holds.
-inline uintptr_t FrameToReport(uintptr_t framePointer, uintptr_t stackPointer, uintptr_t guardFrame) {
+// The walk reads raw stack words, the sanitizer's red zones between the
+// faulting code's locals included, so it is not instrumented.
+__attribute__((no_sanitize("address"))) inline uintptr_t FrameToReport(uintptr_t framePointer, uintptr_t stackPointer, uintptr_t guardFrame) {
     const unsigned kChainSteps = 1u << 20;
     uintptr_t frame = framePointer;
     for (unsigned step = 0; step < kChainSteps && frame >= stackPointer && frame < guardFrame; ++step) {
