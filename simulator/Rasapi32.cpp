@@ -205,8 +205,9 @@ SIM_EXPORT uint32_t WINAPI SuprvGetAccessInfo(const char* deviceName, void* reco
         *size = recordSize;
         return faults.recordSizeSet ? faults.recordSizeResult : SIM_ERROR_INSUFFICIENT_BUFFER;
     }
-    if (faults.getResult != 0 && (faults.getDevice[0] == 0 || strcmp(faults.getDevice, deviceName) == 0)) {
-        return faults.getResult;
+    uint32_t refused = SimRefusalResult(&faults, SIM_REFUSE_GET, deviceName);
+    if (refused != SIM_OK) {
+        return refused;
     }
     SimDevice device;
     SimGetDevice(&g_state, position, &device);
@@ -259,6 +260,10 @@ SIM_EXPORT uint32_t WINAPI SuprvSetAccessInfo(void* record)
     const char* name = static_cast<const char*>(record);
     if (memchr(name, 0, SIM_NAME_SIZE) == nullptr) {
         return SIM_ERROR_INVALID_PARAMETER;
+    }
+    uint32_t refused = SimRefusalResult(&g_state.faults, SIM_REFUSE_SET, name);
+    if (refused != SIM_OK) {
+        return refused;
     }
     return SimCommitDevice(&g_state, name, ApplyRecord, record);
 }
@@ -324,6 +329,10 @@ SIM_EXPORT uint32_t WINAPI SuprvRequest(uint32_t code, void* request, uint32_t z
     if (code == SUPRV_REQUEST_DISCONNECT) {
         if (DeviceOfRecord(request) == SIM_NO_DEVICE) {
             return SIM_ERROR_DEVICE_NOT_EXIST;
+        }
+        uint32_t refused = SimRefusalResult(&g_state.faults, SIM_REFUSE_DISCONNECT, static_cast<const char*>(request));
+        if (refused != SIM_OK) {
+            return refused;
         }
         // The record's own name: catching up with the file may move the devices.
         return SimCommitDevice(&g_state, static_cast<const char*>(request), DropCall, nullptr);

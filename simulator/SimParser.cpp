@@ -208,12 +208,16 @@ static bool ParseFault(SimFaults* faults, const char* begin, const char* end)
         }
         return after == end || ParseUnsigned(after, end, &faults->recordSizeResult);
     }
-    if (WordIs(begin, wordEnd, "getinfo")) {
-        faults->getDevice[0] = 0;
-        if (!ParseUnsigned(rest, argumentEnd, &faults->getResult)) {
+    for (uint32_t i = 0; i < SIM_REFUSED_CALLS; ++i) {
+        if (!WordIs(begin, wordEnd, SimRefusedCallName(static_cast<SimRefusedCall>(i)))) {
+            continue;
+        }
+        SimRefusal& refusal = faults->refusals[i];
+        refusal.device[0] = 0;
+        if (!ParseUnsigned(rest, argumentEnd, &refusal.result)) {
             return false;
         }
-        return after == end || DecodeValue(after, end, faults->getDevice, sizeof(faults->getDevice));
+        return after == end || DecodeValue(after, end, refusal.device, sizeof(refusal.device));
     }
     if (WordIs(begin, wordEnd, "crash")) {
         faults->crashFunction = SIM_FN_NONE;

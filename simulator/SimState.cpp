@@ -101,6 +101,15 @@ uint32_t SimRecordSize(const SimState* state)
     return state->faults.recordSizeSet ? state->faults.recordSize : SIM_RECORD_SIZE;
 }
 
+uint32_t SimRefusalResult(const SimFaults* faults, SimRefusedCall call, const char* name)
+{
+    const SimRefusal& refusal = faults->refusals[call];
+    if (refusal.device[0] != 0 && strcmp(refusal.device, name) != 0) {
+        return SIM_OK;
+    }
+    return refusal.result;
+}
+
 static void PutText(unsigned char* record, uint32_t size, uint32_t offset, const char* text, size_t width)
 {
     if (offset >= size) {

@@ -85,6 +85,15 @@ enum SimCrashKind : uint32_t {
     SIM_CRASH_KINDS
 };
 
+// The calls a knob can make refuse a device: the record fill call, the
+// write-back of a record and the disconnect request.
+enum SimRefusedCall : uint32_t { SIM_REFUSE_GET, SIM_REFUSE_SET, SIM_REFUSE_DISCONNECT, SIM_REFUSED_CALLS };
+
+struct SimRefusal {
+    uint32_t result;             // Non-zero: the call fails with it.
+    char device[SIM_NAME_SIZE];  // Only for this device; empty for all.
+};
+
 struct SimFaults {
     uint32_t initializeResult;  // 0: initialisation succeeds.
     bool enumerationFails;      // The size query reports no bytes.
@@ -92,8 +101,7 @@ struct SimFaults {
     bool recordSizeSet;
     uint32_t recordSize;        // Announced instead of SIM_RECORD_SIZE.
     uint32_t recordSizeResult;  // Result of the record size query.
-    uint32_t getResult;         // Non-zero: the record fill call fails with it.
-    char getDevice[SIM_NAME_SIZE];  // Only for this device; empty for all.
+    SimRefusal refusals[SIM_REFUSED_CALLS];
     SimFunction crashFunction;
     SimCrashKind crashKind;
 };
@@ -218,6 +226,10 @@ const char* SimStatusName(int32_t status);
 // The words of a crash knob: the function's name and the kind of crash.
 const char* SimFunctionName(SimFunction function);
 const char* SimCrashName(SimCrashKind kind);
+// The word of a refusal knob: "getinfo", "setinfo" or "disconnect".
+const char* SimRefusedCallName(SimRefusedCall call);
+// What a knob makes `call` return for the device named `name`: its result, or SIM_OK.
+uint32_t SimRefusalResult(const SimFaults* faults, SimRefusedCall call, const char* name);
 
 // Semantics of a change of the server-enabled bit and of a dropped call.
 void SimApplyFlags(SimDevice* device, uint32_t flags);

@@ -151,6 +151,13 @@ const char* SimCrashName(SimCrashKind kind)
     return crashNames[kind];
 }
 
+static const char* const refusedCallNames[SIM_REFUSED_CALLS] = {"getinfo", "setinfo", "disconnect"};
+
+const char* SimRefusedCallName(SimRefusedCall call)
+{
+    return refusedCallNames[call];
+}
+
 static void AppendFaults(SimBuffer* out, const SimFaults* faults)
 {
     char number[16];
@@ -178,13 +185,19 @@ static void AppendFaults(SimBuffer* out, const SimFaults* faults)
         SimBufferAppendText(out, number);
         SimBufferAppendText(out, "\n");
     }
-    if (faults->getResult != 0) {
-        SimFormatUnsigned(number, faults->getResult);
-        SimBufferAppendText(out, "fault getinfo ");
+    for (uint32_t i = 0; i < SIM_REFUSED_CALLS; ++i) {
+        const SimRefusal& refusal = faults->refusals[i];
+        if (refusal.result == 0) {
+            continue;
+        }
+        SimFormatUnsigned(number, refusal.result);
+        SimBufferAppendText(out, "fault ");
+        SimBufferAppendText(out, SimRefusedCallName(static_cast<SimRefusedCall>(i)));
+        SimBufferAppendText(out, " ");
         SimBufferAppendText(out, number);
-        if (faults->getDevice[0] != 0) {
+        if (refusal.device[0] != 0) {
             SimBufferAppendText(out, " ");
-            AppendEscaped(out, faults->getDevice);
+            AppendEscaped(out, refusal.device);
         }
         SimBufferAppendText(out, "\n");
     }

@@ -20,6 +20,7 @@ static const char usage[] =
     "  fault KNOB [ARGS]     set a fault knob:\n"
     "                          initialize RESULT | enumerate | names EXTRA |\n"
     "                          recordsize SIZE [RESULT] | getinfo RESULT [DEVICE] |\n"
+    "                          setinfo RESULT [DEVICE] | disconnect RESULT [DEVICE] |\n"
     "                          crash FUNCTION null|nullread|readonly|divide|\n"
     "                                         invalid|recursion\n"
     "  fault clear           clear every fault knob\n"

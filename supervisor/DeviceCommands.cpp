@@ -2,6 +2,7 @@
 #include "supervisor/DeviceCommands.h"
 
 #include "base/Resources.h"
+#include "errors/ClException.h"
 #include "errors/ConsoleOutput.h"
 
 #include <string.h>
@@ -21,19 +22,32 @@ void PrintLine(const ClString& text)
     ConsoleWriteLine(text.GetText(), text.GetLength(), false);
 }
 
-void RunDeviceCommand(ClSupervisor& supervisor, DeviceCommand command, SuprvAccessInfo& record)
+// A change the supervisor refused ends the run as a record that cannot be
+// read does: what was done to the devices before stays, and a script that
+// trusts the exit code is never told that the refused change was made.
+static void ThrowIfRefused(uint32_t result, const char* deviceName)
+{
+    if (result != 0) {
+        throw new ClWin32Exception(result, FormatResource(42, deviceName, static_cast<int>(result)));
+    }
+}
+
+void RunDeviceCommand(ClSupervisor& supervisor, DeviceCommand command, SuprvAccessInfo& record,
+                      const char* deviceName)
 {
     switch (command) {
     case StartServer:
         record.flags |= SUPRV_SERVER_ENABLED;
-        supervisor.SetAccessInfo(&record);
+        ThrowIfRefused(supervisor.SetAccessInfo(&record), deviceName);
         return;
     case StopServer:
         record.flags &= ~SUPRV_SERVER_ENABLED;
-        supervisor.SetAccessInfo(&record);
+        ThrowIfRefused(supervisor.SetAccessInfo(&record), deviceName);
         return;
     case DisconnectUser:
-        supervisor.Request(SUPRV_REQUEST_DISCONNECT, &record, 0);
+        // A device with no connection up is no failure: the supervisor
+        // answers 0 there.
+        ThrowIfRefused(supervisor.Request(SUPRV_REQUEST_DISCONNECT, &record, 0), deviceName);
         return;
     default:
         PrintDeviceStatus(supervisor, record);

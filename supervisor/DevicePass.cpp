@@ -60,7 +60,7 @@ static void ProcessDevice(ClSupervisor& supervisor, DeviceCommand command, ClStr
         return;
     }
     PrintLine(FormatResource(4, position, deviceName));
-    RunDeviceCommand(supervisor, command, info);
+    RunDeviceCommand(supervisor, command, info, deviceName);
 }
 
 static void ReportUnmatched(ClArray<ClDeviceSelector>& selectors)

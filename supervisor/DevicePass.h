@@ -14,6 +14,7 @@
 // `deviceType` (any type when it is empty), then reports each selector that
 // matched nothing with a line and a beep. Marks matching selectors found.
 // Returns 0; throws ClException* when the device list or a selected device's
-// record is not available.
+// record is not available, or when the supervisor refuses the command on a
+// device; the devices after it are then not touched.
 DWORD RunDevicePass(ClSupervisor& supervisor, DeviceCommand command, ClArray<ClDeviceSelector>& selectors,
                     const ClString& deviceType);

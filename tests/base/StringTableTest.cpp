@@ -53,6 +53,7 @@ const std::map<UINT, std::string> kExpected = {
     {39, "Unknown command line key: \"%s\""},
     {40, "Error! You can specify only one device type."},
     {41, "Bad command line!"},
+    {42, "ERROR!!! The supervisor refused the command on device \"%s\". Error N %d"},
     {3016, "ERROR"},
     {3017, "WinAPI Error"},
     {3018, "\n\n System Reports:\n"},

@@ -63,6 +63,39 @@ TEST_F(FailuresE2e, RecordOfOneDeviceNotAvailable) {
                   "ERROR!!! Cannot get modem access info. Error N 31");
 }
 
+// A refusal ends the pass at its device, the devices before keep their change; an idle Line1 is no refusal.
+TEST_F(FailuresE2e, RefusedChangeEndsThePassAtItsDevice) {
+    const char* const types[] = {"modem", "isdn", "cable", "modem"};
+    const struct {
+        std::vector<std::string> knob;
+        const char *command, *header, *description;
+        int refusing, started;
+    } cases[] = {
+        {{"fault", "setinfo", "5", "Line3"}, "startserver", "Start dial-up server", "Access is not permitted.", 3, 2},
+        {{"fault", "setinfo", "29"}, "stopserver", "Stop dial-up server", "The device cannot be written to.", 1, 0},
+        {{"fault", "disconnect", "31", "Line2"}, "disconnectuser", "Break connection(s)",
+         "A device attached to the system does not work.", 2, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        Control({"generate", "4"});
+        Control(c.knob);
+        std::string lines = std::string(c.header) + " on the following device(s):\r\n";
+        std::string list = "#\tdevice\ttype\tserver\tstatus\tuser\n";
+        for (int i = 1; i <= 4; ++i) {
+            const std::string n = std::to_string(i);
+            lines += i <= c.refusing ? "device " + n + ":\t\"Line" + n + "\"\r\n" : "";
+            list += n + "\tLine" + n + "\t" + types[i - 1] +
+                    (i <= c.started ? "\tactive\tMonitoring\t\n" : "\tstopped\tIdle\t\n");
+        }
+        ExpectFailure({c.command}, lines,
+                      "ERROR!!! The supervisor refused the command on device \"Line" + std::to_string(c.refusing) +
+                          "\". Error N " + c.knob[2] + "\n\n System Reports:\n" + c.description + "\r\n");
+        EXPECT_EQ(RunProgram({BuildDir() + "/suprvctl"}, Environment()).output, list);
+        Control({"fault", "clear"});
+    }
+}
+
 TEST_F(FailuresE2e, LibraryWithoutRequest) {
     UseLibrary(BuildDir() + "/simulator-variants/no-request/librasapi32.so");
     ExpectFailure({"showstatus"}, kStatusHeader + kFirstDeviceUpToServerLine, MissingFunction("SuprvRequest"));
