@@ -90,7 +90,8 @@ void FormatSmall() {
 }
 
 void DescribeErrors() {
-    const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND, 0x1234567};
+    const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND, ERROR_DLL_NOT_FOUND,
+                           0x1234567};
     for (DWORD code : codes) {
         char* text = nullptr;
         SetLastError(kSentinel);
@@ -156,6 +157,8 @@ void NineXRules() {
     Line("GetVersionExA with size 156", ok, ok ? 0 : GetLastError());
 }
 
+// A missing library: Windows 95, 98 and ME set 1157 (ERROR_DLL_NOT_FOUND),
+// the NT family 126 (ERROR_MOD_NOT_FOUND).
 void LoadLibraries() {
     SetLastError(kSentinel);
     HMODULE missing = LoadLibraryA("no-such-library.dll");
