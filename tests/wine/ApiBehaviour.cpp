@@ -177,6 +177,8 @@ void ModuleNames() {
         --tail;
     }
     Line("GetModuleFileNameA ends in the program's name", strncmp(tail, "api_behaviour", 13) == 0, 0);
+    // A name cut short: Windows 95, 98 and ME return size - 1 and terminate
+    // it; the NT family returns size, unterminated on XP.
     char small[5];
     memset(small, 'x', sizeof(small));
     SetLastError(kSentinel);
