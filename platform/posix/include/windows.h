@@ -219,6 +219,7 @@ BOOL WINAPI ReadConsoleA(HANDLE console, LPVOID buffer, DWORD count, LPDWORD rea
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WINAPI SetConsoleTitleA(LPCSTR title);
+BOOL WINAPI CharToOemBuffA(LPCSTR source, LPSTR destination, DWORD length);
 
 // Message boxes and sounds (messages.cpp).
 #define MB_OK 0x00000000L
