@@ -19,12 +19,11 @@ PROMPT = b"Hit any key to continue..."
 
 def main():
     arguments = sys.argv[1:]
-    options = {"--exit": "5", "--output": None}
-    while arguments and arguments[0] in options:
+    options = {"--exit": "5", "--output": os.devnull}
+    while arguments[0] in options:
         options[arguments[0]] = arguments[1]
-        arguments = arguments[2:]
-    expected = int(arguments[0])
-    command = arguments[1:]
+        del arguments[:2]
+    expected, command = int(arguments[0]), arguments[1:]
     child, terminal = pty.fork()
     if child == 0:
         os.execvp(command[0], command)
@@ -49,9 +48,8 @@ def main():
         os.kill(child, 9)
     _, status = os.waitpid(child, 0)
     code = os.waitstatus_to_exitcode(status)
-    if options["--output"]:
-        with open(options["--output"], "wb") as kept:
-            kept.write(output)
+    with open(options["--output"], "wb") as kept:
+        kept.write(output)
     if code == int(options["--exit"]) and answered == expected:
         return 0
     print(f"exit code {code}, {answered} prompt(s) answered, output {output!r}")
