@@ -17,6 +17,36 @@ static_assert(sizeof(WINDOWPLACEMENT) == 44, "the placement record has its Win32
 const char kLineEnd[] = "\r\n";
 constexpr DWORD kLineEndLength = sizeof(kLineEnd) - 1;
 
+// A line and its end leave in one write where they fit this many characters,
+// so a reader is never handed half a line, and a line costs one system call.
+constexpr DWORD kPiece = 1024;
+
+// Writes a line and its end to the console, converted to the OEM code page
+// that a console shows: the program's texts are in the ANSI code page, and a
+// device name with a letter beyond ASCII would show a wrong one otherwise. A
+// longer line goes in pieces, its end joined to the last. False when a write
+// fails.
+bool WriteConsoleLine(HANDLE output, const char* text, DWORD length)
+{
+    char oem[kPiece + kLineEndLength];
+    DWORD done = 0;
+    do {
+        const DWORD count = length - done < kPiece ? length - done : kPiece;
+        CallGuarded([&] { return CharToOemBuffA(text + done, oem, count); });
+        done += count;
+        DWORD size = count;
+        if (done == length) {
+            memcpy(oem + count, kLineEnd, kLineEndLength);
+            size += kLineEndLength;
+        }
+        DWORD written = 0;
+        if (!CallGuarded([&] { return WriteConsoleA(output, oem, size, &written, nullptr); })) {
+            return false;
+        }
+    } while (done < length);
+    return true;
+}
+
 // The last resort for a line: a message box over the console window, or the
 // error beep when not even a box can be shown.
 void ShowLineInBox(const char* text)
@@ -103,10 +133,16 @@ bool ConsoleWriteLine(const char* text, DWORD length, bool noBox)
         }
         return false;
     }
-    // A line and its end leave in one write where they fit the buffer, so a
-    // reader is never handed half a line, and a line costs one system call.
-    char joined[1024 + kLineEndLength];
-    const bool endJoined = length <= sizeof(joined) - kLineEndLength;
+    if (WriteConsoleLine(output, text, length)) {
+        return true;
+    }
+    if (noBox) {
+        return false;
+    }
+    // Not a console: standard output was redirected to a file or a pipe, and
+    // the line goes there as the program holds it, in the ANSI code page.
+    char joined[kPiece + kLineEndLength];
+    const bool endJoined = length <= kPiece;
     const char* line = text;
     DWORD lineLength = length;
     if (endJoined) {
@@ -116,15 +152,6 @@ bool ConsoleWriteLine(const char* text, DWORD length, bool noBox)
         lineLength = length + kLineEndLength;
     }
     DWORD written = 0;
-    bool textWritten = CallGuarded([&] { return WriteConsoleA(output, line, lineLength, &written, nullptr); });
-    if (textWritten && (endJoined || WriteConsoleA(output, kLineEnd, kLineEndLength, &written, nullptr))) {
-        return true;
-    }
-    if (noBox) {
-        return false;
-    }
-    // Not a console: standard output was redirected to a file or a pipe.
-    written = 0;
     CallGuarded([&] { return WriteFile(output, line, lineLength, &written, nullptr); });
     if (length != 0 && written < length) {
         ShowLineInBox(text);

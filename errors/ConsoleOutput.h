@@ -17,8 +17,9 @@ HWND FindConsoleWindow();
 // ClWin32Exception* when the window's placement cannot be read.
 void BringWindowForward(HWND window);
 
-// Writes text (length characters) and CR LF to the console. Returns true only
-// when both reached a real console. Otherwise the line goes to redirected
-// standard output, or, when that fails too, into a message box; with noBox
-// set neither is tried.
+// Writes text (length characters) and CR LF to the console, in the console's
+// OEM code page. Returns true only when both reached a real console.
+// Otherwise the line goes to redirected standard output as it is, in the ANSI
+// code page, or, when that fails too, into a message box; with noBox set
+// neither is tried.
 bool ConsoleWriteLine(const char* text, DWORD length, bool noBox);

@@ -74,8 +74,14 @@ public:
         used += length;
     }
 
-    void PutAddress(const char* format, DWORD_PTR value) {
-        used += static_cast<DWORD>(wsprintfA(buffer + used, format, static_cast<unsigned long>(value)));
+    // In hex, at least 8 digits wide, blank-padded. wsprintfA's l size is 32
+    // bits, as a long is on Windows; a wider address is written in two halves.
+    void PutAddress(DWORD_PTR value) {
+        const unsigned long long wide = value;
+        const DWORD high = static_cast<DWORD>(wide >> 32);
+        const DWORD low = static_cast<DWORD>(wide);
+        used += static_cast<DWORD>(high != 0 ? wsprintfA(buffer + used, "%lx%08lx", high, low)
+                                             : wsprintfA(buffer + used, "%8lx", low));
     }
 
     // The module's file name after a blank and a tab; left out when the room
@@ -107,7 +113,9 @@ private:
 // faulting function.
 void AppendStackDump(ClString& report, DWORD_PTR eip, DWORD_PTR ebp) {
     DumpWriter writer(report);
-    writer.PutAddress("\r\n\r\n  EIP: %8lx\r\n", eip);
+    writer.Put("\r\n\r\n  EIP: ");
+    writer.PutAddress(eip);
+    writer.Put("\r\n");
     DWORD_PTR frame = ebp;
     for (int i = 0; i < kMaxFrames; ++i) {
         writer.EnsureRoom();
@@ -116,14 +124,16 @@ void AppendStackDump(ClString& report, DWORD_PTR eip, DWORD_PTR ebp) {
             writer.Put(kEndOfStack);
             break;
         }
-        writer.PutAddress("%8lx  ", link[1]);
+        writer.PutAddress(link[1]);
+        writer.Put("  ");
         for (int k = 0; k < kWordsPerFrame; ++k) {
             DWORD_PTR word;
             if (!ReadStackWords(frame + (2 + k) * sizeof(DWORD_PTR), &word, 1)) {
                 writer.Put(" X");
                 break;
             }
-            writer.PutAddress("  %8lx", word);
+            writer.Put("  ");
+            writer.PutAddress(word);
         }
         if (link[1] != 0) {
             writer.PutModuleOf(link[1]);

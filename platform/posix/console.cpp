@@ -341,3 +341,15 @@ BOOL WINAPI SetConsoleTitleA(LPCSTR title)
     }
     return TRUE;
 }
+
+// A Windows console shows the OEM code page and the program's texts are in the
+// ANSI one. A terminal here shows the texts' own encoding: nothing to convert.
+BOOL WINAPI CharToOemBuffA(LPCSTR source, LPSTR destination, DWORD length)
+{
+    if (source == nullptr || destination == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    memmove(destination, source, length);
+    return TRUE;
+}

@@ -44,6 +44,8 @@ const ErrorText kErrorTexts[] = {
     {ERROR_PARTIAL_COPY, "Only part of the memory could be read or written.\r\n"},
     {ERROR_MR_MID_NOT_FOUND, "There is no description for this message number.\r\n"},
     {ERROR_NOACCESS, "The memory location cannot be accessed.\r\n"},
+    // The one a Windows 98 user sees for a missing library, in the system's words.
+    {ERROR_DLL_NOT_FOUND, "One of the library files needed to run this application cannot be found.\r\n"},
     {ERROR_INVALID_WINDOW_HANDLE, "The window handle is not valid.\r\n"},
     {ERROR_RESOURCE_NAME_NOT_FOUND, "The resource was not found in the module.\r\n"},
 };

@@ -6,6 +6,9 @@
 // the running executable, then through the dynamic linker's own search
 // (LD_LIBRARY_PATH and the system folders). A name holding a "/" is a path
 // and is loaded as it stands. Libraries load with RTLD_NOW | RTLD_LOCAL.
+//
+// A library that is not there fails with ERROR_DLL_NOT_FOUND, as on Windows
+// 95, 98 and ME; the NT family sets ERROR_MOD_NOT_FOUND instead.
 #include "platform/posix/private.h"
 
 #include <ctype.h>
@@ -86,7 +89,7 @@ void* OpenThroughSearch(const std::string& name)
     }
     const char* reason = dlerror();
     bool missing = reason == nullptr || strstr(reason, strerror(ENOENT)) != nullptr;
-    SetLastError(missing ? ERROR_MOD_NOT_FOUND : ERROR_BAD_EXE_FORMAT);
+    SetLastError(missing ? ERROR_DLL_NOT_FOUND : ERROR_BAD_EXE_FORMAT);
     return nullptr;
 }
 
@@ -94,7 +97,7 @@ void* Open(const char* fileName)
 {
     if (strchr(fileName, '/') != nullptr) {
         if (!FileExists(fileName)) {
-            SetLastError(ERROR_MOD_NOT_FOUND);
+            SetLastError(ERROR_DLL_NOT_FOUND);
             return nullptr;
         }
         return OpenExisting(fileName);

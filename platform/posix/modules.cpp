@@ -186,8 +186,9 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
     return handle;
 }
 
-// A name longer than the buffer is cut to size - 1 characters and terminated;
-// the call then returns size and sets ERROR_INSUFFICIENT_BUFFER.
+// A name that does not fit is cut to size - 1 characters and terminated, and
+// the call returns size - 1, as on Windows 95, 98 and ME, without setting an
+// error. (The NT family returns size; XP leaves the name unterminated.)
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
     if (fileName == nullptr && size != 0) {
         SetLastError(ERROR_NOACCESS);
@@ -206,11 +207,9 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
         memcpy(fileName, path, length + 1);
         return static_cast<DWORD>(length);
     }
-    // A cut path fills the whole buffer and, as with the real API, carries
-    // no terminator: callers must go by the count returned.
-    memcpy(fileName, path, size);
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
+    memcpy(fileName, path, size - 1);
+    fileName[size - 1] = '\0';
+    return size - 1;
 }
 
 // Memory inside a loaded module is reported as committed image memory whose

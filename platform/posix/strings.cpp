@@ -361,11 +361,11 @@ void PutDirective(Output& out, const Directive& d, va_list& arguments) {
     case 'S':
         PutText(out, d, arguments, d.size == 'l' || (d.type == 'S' && d.size != 'h'));
         return;
+    // A long is 32 bits on Windows, so l reads the same 32-bit argument as no
+    // size does: a LONG or a DWORD, never a POSIX long.
     case 'd':
     case 'i':
-        if (d.size == 'l') {
-            PutSignedNumber(out, d, va_arg(arguments, long));
-        } else if (d.size == 'h') {
+        if (d.size == 'h') {
             PutSignedNumber(out, d, static_cast<short>(va_arg(arguments, int)));
         } else {
             PutSignedNumber(out, d, va_arg(arguments, int));
@@ -374,9 +374,7 @@ void PutDirective(Output& out, const Directive& d, va_list& arguments) {
     case 'u':
     case 'x':
     case 'X':
-        if (d.size == 'l') {
-            PutNumber(out, d, va_arg(arguments, unsigned long), false);
-        } else if (d.size == 'h') {
+        if (d.size == 'h') {
             PutNumber(out, d, static_cast<unsigned short>(va_arg(arguments, unsigned int)), false);
         } else {
             PutNumber(out, d, va_arg(arguments, unsigned int), false);

@@ -38,7 +38,8 @@ protected:
 TEST_F(FailuresE2e, LibraryMissing) {
     UseLibrary("");
     ExpectFailure({"startserver"}, "",
-                  "Error! Cannot load library:\n\n\"rasapi32.dll\"\n\n System Reports:\nThe module was not found.\r\n"
+                  "Error! Cannot load library:\n\n\"rasapi32.dll\"\n\n System Reports:\n"
+                  "One of the library files needed to run this application cannot be found.\r\n"
                   "\nCheck, that \"Dial-up networking\" is installed!");
 }
 

@@ -165,6 +165,19 @@ TEST(ConsoleWriteLine, OnAConsoleTheTextAndCrLfAndTrue)
     EXPECT_EQ(result.output, "abc\r\n\r\n\tHit any key\r\n");
 }
 
+// A line longer than one write goes in pieces, every byte as given (the
+// stand-in's console shows the texts' own code page) and the end once.
+TEST(ConsoleWriteLine, OnAConsoleALongLineArrivesWholeWithOneEnd)
+{
+    for (size_t size : {1024u, 1025u, 3000u}) {
+        std::string line(size, 'x');
+        line[size - 1] = '\xFC';
+        PtyResult result = RunFunctionOnPty([&] { return ConsoleWriteLine(line.data(), static_cast<DWORD>(size), false) ? 0 : 1; });
+        EXPECT_EQ(result.ExitCode(), 0) << size;
+        EXPECT_EQ(result.output, line + "\r\n") << size;
+    }
+}
+
 enum class Target { File, Pipe, DevNull };
 
 // Writes one line with standard output on `target`; returns what arrived.

@@ -45,12 +45,12 @@ protected:
     std::string folder;
 };
 
-TEST_F(LoaderTest, MissingLibraryIsModNotFound)
+TEST_F(LoaderTest, MissingLibraryIsDllNotFoundAsOnWindows98)
 {
     for (const std::string& name : {std::string("nosuchlibrary.dll"), folder + "/libabsent.so"}) {
         SetLastError(kSentinel);
         EXPECT_EQ(LoadLibraryA(name.c_str()), nullptr) << name;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) << name;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_NOT_FOUND)) << name;
     }
 }
 

@@ -72,24 +72,22 @@ TEST(ModuleFileName, OfALibraryIsItsPath) {
     EXPECT_NE(nullptr, strstr(path, "libc.so.6"));
 }
 
-TEST(ModuleFileName, TooSmallABufferGetsACutUnterminatedName) {
+// Windows 98's answer: the name cut to size - 1 characters and terminated,
+// the count size - 1, the last error untouched.
+TEST(ModuleFileName, TooSmallABufferGetsTheCutNameTerminated) {
     const std::string own = OwnPath();
     const DWORD full = static_cast<DWORD>(own.size());
+    for (DWORD size : {DWORD(5), full}) {
+        char path[PATH_MAX];
+        memset(path, 'z', sizeof(path));
+        SetLastError(kSentinel);
+        EXPECT_EQ(size - 1, GetModuleFileNameA(nullptr, path, size));
+        EXPECT_EQ(own.substr(0, size - 1), path);
+        EXPECT_EQ('z', path[size]);
+        EXPECT_EQ(kSentinel, GetLastError());
+    }
+
     char path[PATH_MAX];
-    memset(path, 'z', sizeof(path));
-
-    SetLastError(kSentinel);
-    EXPECT_EQ(5u, GetModuleFileNameA(nullptr, path, 5));
-    EXPECT_EQ(own.substr(0, 5), std::string(path, 5));
-    EXPECT_EQ('z', path[5]);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
-
-    SetLastError(kSentinel);
-    EXPECT_EQ(full, GetModuleFileNameA(nullptr, path, full));
-    EXPECT_EQ(own, std::string(path, full));
-    EXPECT_EQ('z', path[full]);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
-
     SetLastError(kSentinel);
     EXPECT_EQ(full, GetModuleFileNameA(nullptr, path, full + 1));
     EXPECT_EQ(own, path);

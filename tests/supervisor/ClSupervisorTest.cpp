@@ -47,9 +47,9 @@ TEST(ClLibraryTest, MissingLibraryNamesItAndKeepsTheHandleNull)
     library.name = "/nonexistent/folder/libnothing.so";
     ClWin32Exception* failure = Caught([&] { library.Load(); });
     ASSERT_NE(failure, nullptr);
-    EXPECT_EQ(failure->errorCode, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(failure->errorCode, static_cast<DWORD>(ERROR_DLL_NOT_FOUND));
     EXPECT_EQ(std::string(failure->message.GetText()),
-              "Error! Cannot load library:\n\n\"/nonexistent/folder/libnothing.so\"" + SystemText(ERROR_MOD_NOT_FOUND));
+              "Error! Cannot load library:\n\n\"/nonexistent/folder/libnothing.so\"" + SystemText(ERROR_DLL_NOT_FOUND));
     EXPECT_EQ(library.module, nullptr);
     delete failure;
 }
@@ -61,7 +61,7 @@ TEST(ClSupervisorTest, BindFailureEndsWithTheInstallHint)
     ClWin32Exception* failure = Caught([&] { supervisor.Bind(); });
     ASSERT_NE(failure, nullptr);
     EXPECT_EQ(std::string(failure->message.GetText()),
-              "Error! Cannot load library:\n\n\"rasapi32.dll\"" + SystemText(ERROR_MOD_NOT_FOUND) +
+              "Error! Cannot load library:\n\n\"rasapi32.dll\"" + SystemText(ERROR_DLL_NOT_FOUND) +
                   "\nCheck, that \"Dial-up networking\" is installed!");
     EXPECT_STREQ(supervisor.name.GetText(), "rasapi32.dll");
     delete failure;

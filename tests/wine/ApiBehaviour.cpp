@@ -87,10 +87,15 @@ void FormatSmall() {
     count = wsprintfA(buffer, "%s", longText);
     Line("wsprintfA of 1499 characters", count, 0);
     Line("wsprintfA of 1499 characters, terminator at", static_cast<long>(strlen(buffer)), 0);
+
+    // A long is 32 bits on Windows: l takes an int's worth, so -1 reads as -1.
+    count = wsprintfA(buffer, "[%ld][%li][%lu][%lx]", -1, -2, 4000000000u, 0xDEADBEEFu);
+    Text("wsprintfA with l", buffer, count);
 }
 
 void DescribeErrors() {
-    const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND, 0x1234567};
+    const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND, ERROR_DLL_NOT_FOUND,
+                           0x1234567};
     for (DWORD code : codes) {
         char* text = nullptr;
         SetLastError(kSentinel);
@@ -98,7 +103,7 @@ void DescribeErrors() {
                                      reinterpret_cast<LPSTR>(&text), 0, nullptr);
         DWORD error = count != 0 ? 0 : GetLastError();
         char name[64];
-        wsprintfA(name, "FormatMessageA %lu", static_cast<unsigned long>(code));
+        wsprintfA(name, "FormatMessageA %lu", code);
         // Only whether there is a text and how it ends: the words are the system's own.
         Line(name, count != 0, error);
         if (count >= 2) {
@@ -120,7 +125,7 @@ void DescribeWithInsert() {
         SetLastError(kSentinel);
         DWORD count = FormatMessageA(flag, nullptr, ERROR_BAD_EXE_FORMAT, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
         char name[64];
-        wsprintfA(name, "FormatMessageA 193 with flags %lx", static_cast<unsigned long>(flag));
+        wsprintfA(name, "FormatMessageA 193 with flags %lx", flag);
         Line(name, count != 0, count != 0 ? 0 : GetLastError());
         strcat(name, ", text holds the insert");
         Line(name, text != nullptr && strstr(text, "%1") != nullptr, 0);
@@ -156,6 +161,8 @@ void NineXRules() {
     Line("GetVersionExA with size 156", ok, ok ? 0 : GetLastError());
 }
 
+// A missing library: Windows 95, 98 and ME set 1157 (ERROR_DLL_NOT_FOUND),
+// the NT family 126 (ERROR_MOD_NOT_FOUND).
 void LoadLibraries() {
     SetLastError(kSentinel);
     HMODULE missing = LoadLibraryA("no-such-library.dll");
@@ -174,6 +181,8 @@ void ModuleNames() {
         --tail;
     }
     Line("GetModuleFileNameA ends in the program's name", strncmp(tail, "api_behaviour", 13) == 0, 0);
+    // A name cut short: Windows 95, 98 and ME return size - 1 and terminate
+    // it; the NT family returns size, unterminated on XP.
     char small[5];
     memset(small, 'x', sizeof(small));
     SetLastError(kSentinel);

@@ -1,11 +1,12 @@
 """Runs a program on a fresh pseudo-terminal and answers its key prompts.
 
-usage: console_keys.py EXPECTED_PROMPTS COMMAND...
+usage: console_keys.py [--exit CODE] [--output FILE] EXPECTED_PROMPTS COMMAND...
 
 Whenever the output shows one more "Hit any key to continue..." than it had,
 one key goes in, without Enter. Exits 0 when the command ended with exit code
-5 after exactly EXPECTED_PROMPTS prompts, each answered by its one key;
-otherwise prints what it saw and exits 1. Nothing waits longer than a minute.
+CODE (5 unless given) after exactly EXPECTED_PROMPTS prompts, each answered by
+its one key; otherwise prints what it saw and exits 1. With --output, the bytes
+the terminal showed are kept in FILE. Nothing waits longer than a minute.
 """
 import os
 import pty
@@ -17,8 +18,12 @@ PROMPT = b"Hit any key to continue..."
 
 
 def main():
-    expected = int(sys.argv[1])
-    command = sys.argv[2:]
+    arguments = sys.argv[1:]
+    options = {"--exit": "5", "--output": os.devnull}
+    while arguments[0] in options:
+        options[arguments[0]] = arguments[1]
+        del arguments[:2]
+    expected, command = int(arguments[0]), arguments[1:]
     child, terminal = pty.fork()
     if child == 0:
         os.execvp(command[0], command)
@@ -43,7 +48,9 @@ def main():
         os.kill(child, 9)
     _, status = os.waitpid(child, 0)
     code = os.waitstatus_to_exitcode(status)
-    if code == 5 and answered == expected:
+    with open(options["--output"], "wb") as kept:
+        kept.write(output)
+    if code == int(options["--exit"]) and answered == expected:
         return 0
     print(f"exit code {code}, {answered} prompt(s) answered, output {output!r}")
     return 1

@@ -86,6 +86,7 @@ typedef INT_PTR (*FARPROC)(void);
 #define ERROR_MORE_DATA 234L
 #define ERROR_PARTIAL_COPY 299L
 #define ERROR_NOACCESS 998L
+#define ERROR_DLL_NOT_FOUND 1157L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_MR_MID_NOT_FOUND 317L
@@ -218,6 +219,7 @@ BOOL WINAPI ReadConsoleA(HANDLE console, LPVOID buffer, DWORD count, LPDWORD rea
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WINAPI SetConsoleTitleA(LPCSTR title);
+BOOL WINAPI CharToOemBuffA(LPCSTR source, LPSTR destination, DWORD length);
 
 // Message boxes and sounds (messages.cpp).
 #define MB_OK 0x00000000L
