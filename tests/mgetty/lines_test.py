@@ -108,6 +108,22 @@ class Lines(unittest.TestCase):
                 self.assertEqual(output[output.find(expected.split("\r\n")[0]):], expected)
                 self.assertEqual(self.nologin("ttyI0"), arguments[0] == "stopserver")
 
+    def test_the_readme_example_runs_as_written(self):
+        with open(os.path.join(SOURCE, "README.md")) as readme:
+            section = readme.read().split("## Managing a real Linux dial-in server")[1]
+        example = section.split("    sudo scripts/modem-lab ")[1].split("\n    exit\n")[0].split("\n")[1:]
+        script = "\n".join(line[4:].replace("./build/", BUILD + "/") for line in example)
+        self.assertGreaterEqual(script.count("ringwarden"), 6)
+        run = subprocess.run(["bash", "-e", "-c", script], cwd=SOURCE, capture_output=True, text=True,
+                             stdin=subprocess.DEVNULL, timeout=120)
+        output = run.stdout
+        self.assertEqual(run.returncode, 0, output + run.stderr)
+        at = 0
+        for expected in ("Status:\tMonitoring", "Status:\tConnected", "User logged in:\talice", "ok not picked up",
+                         "Dial-up server active", "Status:\tMonitoring"):
+            at = output.find(expected, at) + 1
+            self.assertGreater(at, 0, f"no {expected!r} in order in:\n{output}")
+
 
 if __name__ == "__main__":
     if "MODEM_LAB" not in os.environ:
