@@ -161,5 +161,7 @@ static int CompareLines(const void* a, const void* b)
 
 void MgSortLines(MgLine* lines, uint32_t count)
 {
-    qsort(lines, count, sizeof(MgLine), CompareLines);
+    if (count > 1) {
+        qsort(lines, count, sizeof(MgLine), CompareLines);
+    }
 }
