@@ -1,0 +1,184 @@
+// The dial-up supervisor over mgetty: the six functions of the supervisor library for the lines of a real dial-in server.
+//
+// Built as librasapi32.so in the build's mgetty folder. Each device is a line
+// mgetty serves or is set up to serve; its record carries the line's name at
+// its start, so that a record handed back names its line.
+#include "mgetty/MgFiles.h"
+#include "mgetty/MgRun.h"
+#include "supervisor/SupervisorApi.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#define MG_EXPORT extern "C" __attribute__((visibility("default")))
+
+static_assert(MG_RECORD_SIZE > SUPRV_MINIMUM_RECORD_SIZE, "the record holds every field");
+static_assert(MG_NAME_SIZE <= offsetof(SuprvAccessInfo, deviceType), "the name lies before the device type");
+static_assert(offsetof(SuprvAccessInfo, comment) + MG_COMMENT_SIZE == MG_RECORD_SIZE,
+              "the comment runs to the record's end");
+
+static MgRun g_run;
+static bool g_ready;
+
+MG_EXPORT uint32_t WINAPI SuprvInitialize(uint32_t* zero)
+{
+    (void)zero;
+    MgRunFree(&g_run);
+    g_ready = false;
+    uint32_t result = MgSetRoot(getenv("SUPRV_ROOT"));
+    if (result == MG_OK) {
+        result = MgReadLines(&g_run);
+    }
+    if (result == MG_OK) {
+        result = MgReadLogins(&g_run);
+    }
+    if (result != MG_OK) {
+        MgRunFree(&g_run);
+        return result;
+    }
+    g_ready = true;
+    return MG_OK;
+}
+
+MG_EXPORT uint32_t WINAPI SuprvDeInitialize(void)
+{
+    if (!g_ready) {
+        return MG_ERROR_NOT_READY;
+    }
+    MgRunFree(&g_run);
+    g_ready = false;
+    return MG_OK;
+}
+
+MG_EXPORT uint32_t WINAPI SuprvEnumAccessInfo(char* buffer, uint32_t* byteCount, uint32_t* nameCount)
+{
+    if (byteCount == nullptr || nameCount == nullptr) {
+        return MG_ERROR_INVALID_PARAMETER;
+    }
+    if (!g_ready) {
+        *byteCount = 0;
+        *nameCount = 0;
+        return MG_ERROR_NOT_READY;
+    }
+    // The names one after another, each ended by a zero byte; no lines is
+    // two zero bytes, so that an empty list is not taken for a failure.
+    uint32_t needed = 0;
+    for (uint32_t i = 0; i < g_run.count; ++i) {
+        needed += static_cast<uint32_t>(strlen(g_run.lines[i].name)) + 1;
+    }
+    needed = needed == 0 ? 2 : needed;
+    if (buffer == nullptr || *byteCount < needed) {
+        *byteCount = needed;
+        *nameCount = g_run.count;
+        return MG_ERROR_INSUFFICIENT_BUFFER;
+    }
+    char* out = buffer;
+    for (uint32_t i = 0; i < g_run.count; ++i) {
+        size_t length = strlen(g_run.lines[i].name) + 1;
+        memcpy(out, g_run.lines[i].name, length);
+        out += length;
+    }
+    memset(out, 0, static_cast<size_t>(buffer + needed - out));
+    *byteCount = needed;
+    *nameCount = g_run.count;
+    return MG_OK;
+}
+
+static void FillRecord(const MgLine* line, unsigned char* record)
+{
+    memset(record, 0, MG_RECORD_SIZE);
+    memcpy(record, line->name, strlen(line->name));
+    const char* type = strncmp(line->name, "ttyI", 4) == 0 ? "isdn" : "modem";
+    memcpy(record + offsetof(SuprvAccessInfo, deviceType), type, strlen(type));
+    uint32_t flags = MgServerEnabled(line) ? SUPRV_SERVER_ENABLED : 0;
+    memcpy(record + offsetof(SuprvAccessInfo, flags), &flags, sizeof(flags));
+    const char* server = MgServerType(&g_run, line);
+    memcpy(record + offsetof(SuprvAccessInfo, serverType), server, strnlen(server, SUPRV_SERVER_TYPE_LENGTH));
+    memcpy(record + offsetof(SuprvAccessInfo, comment), line->comment, strnlen(line->comment, MG_COMMENT_SIZE - 1));
+}
+
+MG_EXPORT uint32_t WINAPI SuprvGetAccessInfo(const char* deviceName, void* record, uint32_t* size)
+{
+    if (deviceName == nullptr || size == nullptr) {
+        return MG_ERROR_INVALID_PARAMETER;
+    }
+    if (!g_ready) {
+        return MG_ERROR_NOT_READY;
+    }
+    const MgLine* line = MgFindLine(&g_run, deviceName);
+    if (line == nullptr) {
+        *size = 0;
+        return MG_ERROR_DEVICE_NOT_EXIST;
+    }
+    if (record == nullptr || *size < MG_RECORD_SIZE) {
+        *size = MG_RECORD_SIZE;
+        return MG_ERROR_INSUFFICIENT_BUFFER;
+    }
+    FillRecord(line, static_cast<unsigned char*>(record));
+    *size = MG_RECORD_SIZE;
+    return MG_OK;
+}
+
+// The line a record handed back by the caller belongs to: the name at its start.
+static const MgLine* LineOfRecord(const void* record)
+{
+    if (record == nullptr) {
+        return nullptr;
+    }
+    const char* name = static_cast<const char*>(record);
+    if (memchr(name, 0, MG_NAME_SIZE) == nullptr) {
+        return nullptr;
+    }
+    return MgFindLine(&g_run, name);
+}
+
+MG_EXPORT uint32_t WINAPI SuprvSetAccessInfo(void* record)
+{
+    if (record == nullptr) {
+        return MG_ERROR_INVALID_PARAMETER;
+    }
+    if (!g_ready) {
+        return MG_ERROR_NOT_READY;
+    }
+    const MgLine* line = LineOfRecord(record);
+    if (line == nullptr) {
+        return MG_ERROR_DEVICE_NOT_EXIST;
+    }
+    uint32_t flags;
+    memcpy(&flags, static_cast<const unsigned char*>(record) + offsetof(SuprvAccessInfo, flags), sizeof(flags));
+    return MgSetServerEnabled(line, (flags & SUPRV_SERVER_ENABLED) != 0);
+}
+
+MG_EXPORT uint32_t WINAPI SuprvRequest(uint32_t code, void* request, uint32_t zero)
+{
+    (void)zero;
+    if (!g_ready) {
+        return MG_ERROR_NOT_READY;
+    }
+    if (request == nullptr) {
+        return MG_ERROR_INVALID_PARAMETER;
+    }
+    if (code == SUPRV_REQUEST_STATUS) {
+        SuprvStatusRequest* status = static_cast<SuprvStatusRequest*>(request);
+        const MgLine* line = LineOfRecord(status->device);
+        if (line == nullptr) {
+            return MG_ERROR_DEVICE_NOT_EXIST;
+        }
+        status->status = MgLineStatus(&g_run, line);
+        return MG_OK;
+    }
+    if (code == SUPRV_REQUEST_USER) {
+        SuprvUserRequest* user = static_cast<SuprvUserRequest*>(request);
+        const MgLine* line = LineOfRecord(user->device);
+        if (line == nullptr) {
+            return MG_ERROR_DEVICE_NOT_EXIST;
+        }
+        MgLineUser(&g_run, line, user->user, sizeof(user->user));
+        return MG_OK;
+    }
+    if (code == SUPRV_REQUEST_DISCONNECT) {
+        const MgLine* line = LineOfRecord(request);
+        return line == nullptr ? MG_ERROR_DEVICE_NOT_EXIST : MgHangUp(&g_run, line);
+    }
+    return MG_ERROR_NOT_SUPPORTED;
+}

@@ -1,0 +1,125 @@
+"""The supervisor over mgetty on folders made up case by case: which lines, in which order, what their records hold, and what bad input does.
+
+usage: python3 tests/mgetty/files_test.py LIBRARY
+"""
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+from supervisor import DISCONNECT, Supervisor
+
+LIBRARY = sys.argv.pop(1) if len(sys.argv) > 1 else "build/mgetty/librasapi32.so"
+CONFIG = "etc/mgetty/mgetty.config"
+WANTS = "etc/systemd/system/multi-user.target.wants/"
+FOLDER, PIPE = "<folder>", "<pipe>"
+
+
+def lay_out(root, files):
+    for path, content in files.items():
+        full = os.path.join(root, path)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        if content == FOLDER:
+            os.mkdir(full)
+        elif content == PIPE:
+            os.mkfifo(full)
+        elif content.startswith("-> "):
+            os.symlink(content[3:], full)
+        else:
+            with open(full, "w") as file:
+                file.write(content)
+
+
+def units(*names):
+    return {WANTS + f"mgetty@{name}.service": "-> /lib/systemd/system/mgetty@.service" for name in names}
+
+
+class Files(unittest.TestCase):
+    def supervisor(self, files):
+        self.root = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.root)
+        lay_out(self.root, files)
+        return Supervisor(LIBRARY, self.root)
+
+    def test_lines_come_from_the_config_in_its_order_then_the_rest_by_name(self):
+        cases = [
+            ({CONFIG: "port ttyS1\nport ttyS0\n", "etc/inittab": "S0:2345:respawn:/sbin/mgetty -s 38400 /dev/ttyACM0\n",
+              **units("ttyS10", "ttyS2")}, ["ttyS1", "ttyS0", "ttyACM0", "ttyS2", "ttyS10"]),
+            ({CONFIG: "port ttyS0\ndebug 4\nport ttyS0\n", **units("ttyS0")}, ["ttyS0"]),
+            ({CONFIG: "port\nport /dev/ttyS3\nport a b\nport ../x\nport -x\nport " + "y" * 40 + "\nport ttyS?\n"
+                      "port ttyS4\n"}, ["ttyS4"]),
+            (units("tty\\x2dusb", "serial-by\\x2did", "ttyS1"), ["tty-usb", "ttyS1"]),
+            ({"etc/inittab": "a:2:off:/sbin/mgetty ttyS5\nb:2:respawn:/sbin/agetty ttyS6\n"
+                             "# c:2:respawn:/sbin/mgetty ttyS8\nc:2:respawn:/sbin/mgetty -n 3 -x 9 -- ttyS7\n"}, ["ttyS7"]),
+            ({CONFIG: "port ttyS0\\\nport ttyS1\nport ttyS2\n"}, ["ttyS2"]),
+            ({}, []),
+        ]
+        for files, names in cases:
+            with self.subTest(names=names):
+                self.assertEqual(self.supervisor(files).names(), names)
+
+    def test_records_carry_type_comment_and_server_type(self):
+        supervisor = self.supervisor({
+            CONFIG: "# one\n#\n#  two\tthree\nport ttyS0\nlogin-conf-file nowhere.config\n"
+                    "# dropped by the blank line\n\nport ttyS1\n# for every ttyS line\nport ttyS?\n"
+                    "# " + "z" * 400 + "\nport ttyI0\n",
+            **units("ttyS2", "ttyS22")})
+        cases = [("ttyS0", "modem", "one two three"), ("ttyS1", "modem", "for every ttyS line"),
+                 ("ttyI0", "isdn", "z" * 307), ("ttyS2", "modem", "for every ttyS line"), ("ttyS22", "modem", "")]
+        for name, kind, comment in cases:
+            with self.subTest(name=name):
+                self.assertEqual(supervisor.fields(name), (kind, True, "TERM", comment))
+
+    def test_autoppp_makes_a_ppp_server_where_mgetty_would_take_the_file(self):
+        ppp = "/AutoPPP/ - a_ppp /usr/sbin/pppd auth\n* - - /bin/login @\n"
+        # mgetty uses login.config only when root owns it with mode 0600.
+        owned = "PPP" if os.geteuid() == 0 else "TERM"
+        cases = [(ppp, 0o600, owned), (ppp, 0o644, "TERM"), ("* - - /bin/login @\n" + ppp, 0o600, "TERM"),
+                 ("!version 2\n/AutoPPP/ Y - a_ppp /usr/sbin/pppd\n/AutoPPP/ - - a_ppp /usr/sbin/pppd\n", 0o600, owned),
+                 ("/AutoPPP/ - a_ppp\n", 0o600, "TERM")]
+        for text, mode, expected in cases:
+            with self.subTest(text=text, mode=oct(mode)):
+                supervisor = self.supervisor({CONFIG: "port ttyS0\n", "etc/mgetty/login.config": text})
+                os.chmod(os.path.join(self.root, "etc/mgetty/login.config"), mode)
+                self.assertEqual(supervisor.fields("ttyS0")[2], expected)
+
+    def test_huge_and_garbled_configs_read_sanely(self):
+        huge = "#" * 3_000_000 + "\nport " + "x" * 100_000 + "\n" + "".join(f"port ttyS{i}\n" for i in range(5000))
+        supervisor = self.supervisor({CONFIG: huge + "\x00\xff\x7f garbage \\\nport ttyS0\n"})
+        names = supervisor.names()
+        self.assertEqual((len(names), names[0], names[-1]), (4096, "ttyS0", "ttyS4095"))
+
+    def test_an_unreadable_config_fails_the_run(self):
+        for config, result in ((FOLDER, 5), (PIPE, 13)):
+            with self.subTest(config=config):
+                self.assertEqual(self.supervisor({CONFIG: config}).names(), result)
+
+    def test_nologin_file_is_the_server_switch(self):
+        nologin = "etc/nologin.ttyS0"
+        kinds = {"file": os.path.isfile, "folder": os.path.isdir, "link": os.path.islink, None: lambda path: False}
+        # What is in the nologin file's place, whether the server counts as
+        # enabled, and what stop and then start answer and leave there.
+        cases = [(None, True, 0, "file", 0, None), ("stopped", False, 0, "file", 0, None),
+                 (FOLDER, False, 0, "folder", 5, "folder"), ("-> nowhere", True, 5, "link", 0, None)]
+        for content, enabled, stop, after_stop, start, after_start in cases:
+            with self.subTest(content=content):
+                supervisor = self.supervisor({CONFIG: "port ttyS0\n", **({nologin: content} if content else {})})
+                path = os.path.join(self.root, nologin)
+                self.assertEqual(supervisor.fields("ttyS0")[1], enabled)
+                self.assertEqual(supervisor.status("ttyS0"), "Monitoring failed" if enabled else "Idle")
+                self.assertEqual(supervisor.set_enabled("ttyS0", False), stop)
+                self.assertTrue(kinds[after_stop](path))
+                self.assertEqual(supervisor.set_enabled("ttyS0", True), start)
+                self.assertTrue(kinds[after_start](path) or (after_start is None and not os.path.lexists(path)))
+
+    def test_records_of_no_line_are_refused(self):
+        supervisor = self.supervisor({CONFIG: "port ttyS0\n", "dev/ttyS0": "-> ttyS0"})
+        self.assertEqual(supervisor.request_on_record(DISCONNECT, b"ttyS9".ljust(512, b"\0")), 55)
+        self.assertEqual(supervisor.request_on_record(DISCONNECT, b"t" * 512), 55)
+        self.assertEqual(supervisor.request_on_record(99, b"ttyS0".ljust(512, b"\0")), 50)
+        self.assertEqual((supervisor.status("ttyS0"), supervisor.user("ttyS0")), ("Monitoring failed", ""))
+
+
+if __name__ == "__main__":
+    unittest.main()

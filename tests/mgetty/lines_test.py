@@ -1,0 +1,136 @@
+"""The supervisor over mgetty with real mgetty on the lab's scripted modems, and the program end to end against it.
+
+usage, as root: python3 tests/mgetty/lines_test.py BUILD_FOLDER
+It runs itself inside scripts/modem-lab. Without root or mgetty it says why
+and ends with 77, which CTest reports as a skipped test.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+from supervisor import Supervisor
+
+SOURCE = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))
+LAB = os.path.join(SOURCE, "scripts", "modem-lab")
+BUILD = os.path.realpath(sys.argv[1]) if len(sys.argv) > 1 else os.path.join(SOURCE, "build")
+PROGRAM = os.path.join(BUILD, "mgetty", "ringwarden")
+
+
+def lab(*words):
+    return subprocess.run([LAB, *words], capture_output=True, text=True, timeout=120).stdout.strip()
+
+
+def block(number, name, comment, kind, server, status, user=""):
+    lines = [f'device {number}:\t"{name}"', f"\tComment: {comment}", "", f"\tDevice type:\t{kind}",
+             f"\tServer type:\t{server}", "\tDial-up server active", f"\tStatus:\t{status}"]
+    return "\r\n".join(lines + ([f"\tUser logged in:\t{user}"] if user else []) + ["", ""])
+
+
+MODEM = ("ttyS0", "The modem on the desk, for terminal callers", "modem", "TERM")
+ISDN = ("ttyI0", "ISDN adapter; PPP callers go to pppd", "isdn", "PPP")
+
+
+class Lines(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = os.environ["SUPRV_ROOT"]
+        cls.supervisor = Supervisor(os.path.join(BUILD, "mgetty", "librasapi32.so"), cls.root)
+
+    def until(self, line, status, seconds=15):
+        deadline = time.monotonic() + seconds
+        while self.supervisor.status(line) != status and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(self.supervisor.status(line), status)
+
+    def nologin(self, line):
+        return os.path.exists(os.path.join(self.root, "etc", "nologin." + line))
+
+    def test_a_call_walks_through_the_statuses_and_the_nologin_file_switches_answering(self):
+        supervisor = self.supervisor
+        self.until("ttyS0", "Monitoring")
+        self.assertEqual(lab("answer", "ttyS0"), "ok picked up")
+        self.assertEqual(supervisor.status("ttyS0"), "Answering")
+        self.assertEqual(lab("call", "ttyS0", "alice"), "ok alice logged in")
+        self.assertEqual((supervisor.status("ttyS0"), supervisor.user("ttyS0")), ("Connected", "alice"))
+        self.assertEqual(supervisor.disconnect("ttyS0"), 0)
+        self.until("ttyS0", "Monitoring")
+        self.assertEqual(supervisor.user("ttyS0"), "")
+        self.assertEqual((supervisor.set_enabled("ttyS0", False), self.nologin("ttyS0")), (0, True))
+        self.assertEqual((supervisor.status("ttyS0"), supervisor.fields("ttyS0")[1]), ("Idle", False))
+        self.assertEqual(lab("ring", "ttyS0"), "ok not picked up")
+        self.assertEqual((supervisor.set_enabled("ttyS0", True), self.nologin("ttyS0")), (0, False))
+        self.assertEqual(lab("ring", "ttyS0"), "ok picked up")
+        self.until("ttyS0", "Monitoring")
+
+    def test_a_ppp_caller_shows_as_its_peer_until_hung_up(self):
+        self.assertEqual(lab("ppp", "ttyI0", "carol"), "ok carol logged in")
+        self.assertEqual((self.supervisor.status("ttyI0"), self.supervisor.user("ttyI0")), ("Connected", "carol"))
+        self.assertEqual(self.supervisor.disconnect("ttyI0"), 0)
+        # The stand-in for pppd logs the peer out and takes a moment to end the link.
+        self.until("ttyI0", "Hanging up", 2.5)
+        self.until("ttyI0", "Monitoring")
+
+    def test_a_caller_who_drops_carrier_leaves_the_line_monitoring(self):
+        self.assertEqual(lab("call", "ttyS0", "bob"), "ok bob logged in")
+        self.assertEqual(lab("drop", "ttyS0"), "ok dropped")
+        self.until("ttyS0", "Monitoring")
+        self.assertEqual(self.supervisor.user("ttyS0"), "")
+
+    def test_a_stop_on_a_read_only_etc_is_refused(self):
+        etc = os.path.join(self.root, "etc")
+        subprocess.run(["mount", "--bind", etc, etc], check=True)
+        self.addCleanup(subprocess.run, ["umount", etc], check=True)
+        subprocess.run(["mount", "-o", "remount,bind,ro", etc], check=True)
+        self.assertEqual(self.supervisor.set_enabled("ttyS0", False), 5)
+        self.assertFalse(self.nologin("ttyS0"))
+        self.assertEqual(self.supervisor.status("ttyS0"), "Monitoring")
+
+    def test_the_program_shows_selects_filters_stops_and_starts(self):
+        lab("call", "ttyI0", "dave")
+        self.addCleanup(self.supervisor.disconnect, "ttyI0")
+        modem, isdn = block(1, *MODEM, "Monitoring"), block(2, *ISDN, "Connected", "dave")
+        cases = [(["showstatus"], "Device status list:\r\n" + modem + isdn),
+                 (["/T:isdn"], "Device status list:\r\n" + isdn),
+                 (["/N:2"], "Device status list:\r\n" + isdn),
+                 (["showstatus", "TTYS0"], "Device status list:\r\n" + modem),
+                 (["showstatus", "ttyS9", "/N:3"],
+                  'Device status list:\r\nDevice "ttyS9" not found\r\nWrong device number: 3\r\n'),
+                 (["stopserver", "ttyI0"], 'Stop dial-up server on the following device(s):\r\ndevice 2:\t"ttyI0"\r\n'),
+                 (["startserver", "/N:2"], 'Start dial-up server on the following device(s):\r\ndevice 2:\t"ttyI0"\r\n')]
+        for arguments, expected in cases:
+            with self.subTest(arguments=arguments):
+                output = subprocess.run([PROGRAM, *arguments], capture_output=True, stdin=subprocess.DEVNULL,
+                                        timeout=30).stdout.decode()
+                # From the list header on: the banner comes before it.
+                self.assertEqual(output[output.find(expected.split("\r\n")[0]):], expected)
+                self.assertEqual(self.nologin("ttyI0"), arguments[0] == "stopserver")
+
+    def test_the_readme_example_runs_as_written(self):
+        with open(os.path.join(SOURCE, "README.md")) as readme:
+            section = readme.read().split("## Managing a real Linux dial-in server")[1]
+        example = section.split("    sudo scripts/modem-lab ")[1].split("\n    exit\n")[0].split("\n")[1:]
+        script = "\n".join(line[4:].replace("./build/", BUILD + "/") for line in example)
+        self.assertGreaterEqual(script.count("ringwarden"), 6)
+        run = subprocess.run(["bash", "-e", "-c", script], cwd=SOURCE, capture_output=True, text=True,
+                             stdin=subprocess.DEVNULL, timeout=120)
+        output = run.stdout
+        self.assertEqual(run.returncode, 0, output + run.stderr)
+        at = 0
+        for expected in ("Status:\tMonitoring", "Status:\tConnected", "User logged in:\talice", "ok not picked up",
+                         "Dial-up server active", "Status:\tMonitoring"):
+            at = output.find(expected, at) + 1
+            self.assertGreater(at, 0, f"no {expected!r} in order in:\n{output}")
+
+
+if __name__ == "__main__":
+    if "MODEM_LAB" not in os.environ:
+        reason = ("need root" if os.geteuid() != 0 else
+                  "need mgetty (apt-get install mgetty)" if not shutil.which("mgetty", path="/sbin:/usr/sbin") else "")
+        if reason:
+            print(f"SKIPPED: the tests over real mgetty {reason}")
+            sys.exit(77)
+        sys.exit(subprocess.call([LAB, sys.executable, os.path.abspath(__file__), BUILD]))
+    unittest.main(argv=sys.argv[:1])
