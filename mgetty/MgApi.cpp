@@ -23,7 +23,10 @@ static bool g_ready;
 MG_EXPORT uint32_t WINAPI SuprvInitialize(uint32_t* zero)
 {
     (void)zero;
-    MgRunFree(&g_run);
+    if (g_ready) {
+        MgRunFree(&g_run);
+    }
+    MgRunInit(&g_run);
     g_ready = false;
     uint32_t result = MgSetRoot(getenv("SUPRV_ROOT"));
     if (result == MG_OK) {
@@ -88,7 +91,10 @@ static void FillRecord(const MgLine* line, unsigned char* record)
 {
     memset(record, 0, MG_RECORD_SIZE);
     memcpy(record, line->name, strlen(line->name));
-    const char* type = strncmp(line->name, "ttyI", 4) == 0 ? "isdn" : "modem";
+    // isdn4linux's lines are ttyI0 and on, under a link's name too.
+    const char* node = line->node[0] != 0 ? line->node : line->device;
+    const char* base = strrchr(node, '/');
+    const char* type = strncmp(base != nullptr ? base + 1 : node, "ttyI", 4) == 0 ? "isdn" : "modem";
     memcpy(record + offsetof(SuprvAccessInfo, deviceType), type, strlen(type));
     uint32_t flags = MgServerEnabled(line) ? SUPRV_SERVER_ENABLED : 0;
     memcpy(record + offsetof(SuprvAccessInfo, flags), &flags, sizeof(flags));

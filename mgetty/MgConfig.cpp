@@ -114,16 +114,18 @@ static uint32_t OpenSection(MgRun* run, Sections* sections, const char* name, si
         }
         tame[length] = 0;
     }
-    if (!fits || !MgIsLineName(tame, length)) {
+    if (!fits || !MgIsDevicePath(tame, length)) {
         *kind = SECTION_IGNORED;
         return MG_OK;
     }
     if (memchr(name, '?', length) == nullptr) {
         *kind = SECTION_LINE;
         uint32_t result = MgAddLine(run, name, length, MG_FROM_CONFIG);
-        MgLine* line = run->lines == nullptr ? nullptr : MgFindLine(run, tame);
-        if (line != nullptr && line->comment[0] == 0) {
-            strcpy(line->comment, comment);
+        for (uint32_t i = 0; i < run->count; ++i) {
+            MgLine* line = &run->lines[i];
+            if (strcmp(line->device, tame) == 0 && line->comment[0] == 0) {
+                strcpy(line->comment, comment);
+            }
         }
         return result;
     }
@@ -219,8 +221,8 @@ static uint32_t ReadConfig(MgRun* run, Sections* sections)
     return result != MG_OK ? result : file.error;
 }
 
-// The line a unit instance names: systemd's escapes undone as %I undoes
-// them, so "-" stands for "/" (and makes no line name) and "\x2d" for "-".
+// The device a unit instance names: systemd's escapes undone as %I undoes
+// them, so "-" stands for "/" and "\x2d" for "-".
 static uint32_t AddUnitLine(MgRun* run, const char* instance, size_t length)
 {
     char name[MG_NAME_SIZE];
@@ -334,7 +336,7 @@ static uint32_t ReadInittab(MgRun* run)
         const char* base = count > 0 ? strrchr(words[0], '/') : nullptr;
         base = base != nullptr ? base + 1 : count > 0 ? words[0] : "";
         char line[MG_NAME_SIZE];
-        if (strcmp(base, "mgetty") == 0 && MgLineOfCommand(words, count, line)) {
+        if (MgIsMgettyName(base) && MgLineOfCommand(words, count, line)) {
             result = MgAddLine(run, line, strlen(line), MG_FROM_INITTAB);
         }
     }
@@ -349,15 +351,15 @@ static uint32_t ResolveLine(MgRun* run, const Sections* sections, MgLine* line, 
     for (uint32_t i = 0; i < sections->settingCount; ++i) {
         const Setting& setting = sections->settings[i];
         bool applies = setting.kind == SECTION_GLOBAL ||
-                       (setting.kind == SECTION_LINE && strcmp(setting.section, line->name) == 0) ||
-                       (setting.kind == SECTION_PATTERN && WildcardMatches(setting.section, line->name));
+                       (setting.kind == SECTION_LINE && strcmp(setting.section, line->device) == 0) ||
+                       (setting.kind == SECTION_PATTERN && WildcardMatches(setting.section, line->device));
         if (applies) {
             line->loginConfig = setting.path;
         }
     }
     for (uint32_t i = 0; i < sections->patternCount && line->comment[0] == 0; ++i) {
         const Pattern& pattern = sections->patterns[i];
-        if (pattern.comment != UINT32_MAX && WildcardMatches(pattern.name, line->name)) {
+        if (pattern.comment != UINT32_MAX && WildcardMatches(pattern.name, line->device)) {
             strncpy(line->comment, run->texts + pattern.comment, MG_COMMENT_SIZE - 1);
         }
     }

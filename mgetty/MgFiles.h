@@ -23,6 +23,7 @@ enum MgError : uint32_t {
     MG_ERROR_DISK_FULL = 112,
     MG_ERROR_INSUFFICIENT_BUFFER = 122,
     MG_ERROR_BAD_PATH = 161,
+    MG_ERROR_BUSY = 170,
 };
 
 uint32_t MgErrorFromErrno(int error);

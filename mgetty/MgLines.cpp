@@ -2,8 +2,17 @@
 #include "mgetty/MgFiles.h"
 #include "mgetty/MgRun.h"
 
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+void MgRunInit(MgRun* run)
+{
+    memset(run, 0, sizeof(*run));
+    run->procFolder = -1;
+}
 
 void MgRunFree(MgRun* run)
 {
@@ -11,7 +20,10 @@ void MgRunFree(MgRun* run)
     free(run->processes);
     free(run->logins);
     free(run->texts);
-    memset(run, 0, sizeof(*run));
+    if (run->procFolder >= 0) {
+        close(run->procFolder);
+    }
+    MgRunInit(run);
 }
 
 bool MgGrow(void** data, uint32_t* capacity, uint32_t count, size_t size)
@@ -51,9 +63,9 @@ uint32_t MgKeepText(MgRun* run, const char* text, size_t length)
     return offset;
 }
 
-bool MgIsLineName(const char* text, size_t length)
+static bool IsDevicePart(const char* text, size_t length)
 {
-    if (length == 0 || length >= MG_NAME_SIZE || text[0] == '.' || text[0] == '-') {
+    if (length == 0 || text[0] == '.' || text[0] == '-') {
         return false;
     }
     for (size_t i = 0; i < length; ++i) {
@@ -62,6 +74,23 @@ bool MgIsLineName(const char* text, size_t length)
         if (!plain && strchr("._+-:@", c) == nullptr) {
             return false;
         }
+    }
+    return true;
+}
+
+bool MgIsDevicePath(const char* text, size_t length)
+{
+    if (length == 0 || length >= MG_NAME_SIZE) {
+        return false;
+    }
+    const char* end = text + length;
+    for (const char* part = text; part <= end;) {
+        const char* slash = static_cast<const char*>(memchr(part, '/', static_cast<size_t>(end - part)));
+        const char* partEnd = slash != nullptr ? slash : end;
+        if (!IsDevicePart(part, static_cast<size_t>(partEnd - part))) {
+            return false;
+        }
+        part = partEnd + 1;
     }
     return true;
 }
@@ -76,15 +105,41 @@ MgLine* MgFindLine(MgRun* run, const char* name)
     return nullptr;
 }
 
-uint32_t MgAddLine(MgRun* run, const char* name, size_t length, MgSource source)
+// Where a device that is a link under /dev leads, as a path below /dev: the
+// name login and pppd give the line, from the terminal they were handed.
+static void FindNode(MgLine* line)
 {
-    if (!MgIsLineName(name, length)) {
+    char path[MG_PATH_SIZE];
+    char folder[MG_PATH_SIZE];
+    struct stat info;
+    if (!MgPath(path, "/dev/%s", line->device) || lstat(path, &info) != 0 || !S_ISLNK(info.st_mode) ||
+        !MgPath(folder, "/dev")) {
+        return;
+    }
+    char resolved[PATH_MAX];
+    char resolvedFolder[PATH_MAX];
+    if (realpath(path, resolved) == nullptr || realpath(folder, resolvedFolder) == nullptr) {
+        return;
+    }
+    size_t length = strlen(resolvedFolder);
+    const char* below = resolved + length + 1;
+    if (strncmp(resolved, resolvedFolder, length) == 0 && resolved[length] == '/' &&
+        MgIsDevicePath(below, strlen(below))) {
+        strcpy(line->node, below);
+    }
+}
+
+uint32_t MgAddLine(MgRun* run, const char* device, size_t length, MgSource source)
+{
+    if (!MgIsDevicePath(device, length)) {
         return MG_OK;
     }
-    char copy[MG_NAME_SIZE];
-    memcpy(copy, name, length);
-    copy[length] = 0;
-    MgLine* line = MgFindLine(run, copy);
+    char name[MG_NAME_SIZE];
+    for (size_t i = 0; i < length; ++i) {
+        name[i] = device[i] == '/' ? '-' : device[i];
+    }
+    name[length] = 0;
+    MgLine* line = MgFindLine(run, name);
     if (line != nullptr) {
         line->sources |= source;
         return MG_OK;
@@ -99,9 +154,19 @@ uint32_t MgAddLine(MgRun* run, const char* name, size_t length, MgSource source)
     run->lines = static_cast<MgLine*>(lines);
     line = &run->lines[run->count++];
     memset(line, 0, sizeof(*line));
-    memcpy(line->name, copy, length + 1);
+    memcpy(line->name, name, length + 1);
+    memcpy(line->device, device, length);
     line->sources = source;
+    FindNode(line);
     return MG_OK;
+}
+
+// mgetty copies the device into utmp's line field whole, so a long one is
+// cut at the field's width.
+bool MgLoginOnLine(const MgLine* line, const char* utmpLine)
+{
+    return strncmp(utmpLine, line->device, MG_UTMP_LINE_SIZE) == 0 ||
+           (line->node[0] != 0 && strncmp(utmpLine, line->node, MG_UTMP_LINE_SIZE) == 0);
 }
 
 static bool IsDigit(char c)

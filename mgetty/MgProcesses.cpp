@@ -4,14 +4,31 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <utmp.h>
 
 // mgetty's options that take an argument; the first other argument is its line.
 static const char kOptionsWithArgument[] = "cxspnRiCSkmI";
+
+bool MgIsMgettyName(const char* name)
+{
+    return strcmp(name, "mgetty") == 0 || strcmp(name, "vgetty") == 0;
+}
+
+// agetty, getty, mingetty and their kin: they take the line as their
+// terminal at once and wait there for a name, with no call behind them.
+static bool IsOtherGettyName(const char* name)
+{
+    size_t length = strlen(name);
+    return length >= 5 && strcmp(name + length - 5, "getty") == 0 && !MgIsMgettyName(name);
+}
 
 bool MgLineOfCommand(const char* const* arguments, uint32_t count, char* line)
 {
@@ -35,7 +52,7 @@ bool MgLineOfCommand(const char* const* arguments, uint32_t count, char* line)
             argument += 5;
         }
         size_t length = strlen(argument);
-        if (!MgIsLineName(argument, length)) {
+        if (!MgIsDevicePath(argument, length)) {
             return false;
         }
         memcpy(line, argument, length + 1);
@@ -44,11 +61,29 @@ bool MgLineOfCommand(const char* const* arguments, uint32_t count, char* line)
     return false;
 }
 
-bool MgReadProcess(int32_t pid, MgProcess* process, char* name, size_t nameSize)
+// Reads a small file of a process's /proc folder; its length, or -1.
+static long ReadAt(int folder, const char* file, char* out, size_t size)
 {
-    char path[MG_PATH_SIZE];
+    int handle = openat(folder, file, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (handle < 0) {
+        return -1;
+    }
+    ssize_t count;
+    do {
+        count = read(handle, out, size - 1);
+    } while (count < 0 && errno == EINTR);
+    close(handle);
+    if (count < 0) {
+        return -1;
+    }
+    out[count] = 0;
+    return count;
+}
+
+bool MgReadProcessAt(int folder, int32_t pid, MgProcess* process, char* name, size_t nameSize)
+{
     char text[1024];
-    if (!MgPath(path, "/proc/%d/stat", pid) || MgReadSmall(path, text, sizeof(text)) <= 0) {
+    if (ReadAt(folder, "stat", text, sizeof(text)) <= 0) {
         return false;
     }
     // The name stands in parentheses and may hold anything, parentheses too:
@@ -58,15 +93,17 @@ bool MgReadProcess(int32_t pid, MgProcess* process, char* name, size_t nameSize)
     if (open == nullptr || close == nullptr || close < open) {
         return false;
     }
-    int parent;
     int tty;
+    unsigned long long start;
     memset(process, 0, sizeof(*process));
-    if (sscanf(close + 1, " %c %d %d %d %d %d", &process->state, &parent, &process->pgrp, &process->session, &tty,
-               &process->tpgid) != 6) {
+    if (sscanf(close + 1, " %c %d %d %d %d %d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
+               &process->state, &process->parent, &process->pgrp, &process->session, &tty, &process->tpgid,
+               &start) != 7) {
         return false;
     }
     process->pid = pid;
     process->tty = static_cast<uint32_t>(tty);
+    process->start = start;
     size_t length = static_cast<size_t>(close - open - 1);
     length = length < nameSize - 1 ? length : nameSize - 1;
     memcpy(name, open + 1, length);
@@ -74,13 +111,44 @@ bool MgReadProcess(int32_t pid, MgProcess* process, char* name, size_t nameSize)
     return true;
 }
 
-// The line of an mgetty, from its command line.
-static void ReadMgettyLine(MgProcess* process)
+int MgOpenProcess(const MgRun* run, int32_t pid)
 {
-    char path[MG_PATH_SIZE];
+    if (run->procFolder < 0 || pid <= 0) {
+        return -1;
+    }
+    char number[16];
+    snprintf(number, sizeof(number), "%d", pid);
+    return openat(run->procFolder, number, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+}
+
+bool MgHasDeviceOpen(int folder, uint64_t rdev)
+{
+    int handle = openat(folder, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    DIR* files = handle >= 0 ? fdopendir(handle) : nullptr;
+    if (files == nullptr) {
+        if (handle >= 0) {
+            close(handle);
+        }
+        return false;
+    }
+    bool found = false;
+    struct dirent* entry;
+    while (!found && (entry = readdir(files)) != nullptr) {
+        struct stat info;
+        // Each entry stands for an open file: stat follows it to the file.
+        found = entry->d_name[0] != '.' && fstatat(dirfd(files), entry->d_name, &info, 0) == 0 &&
+                S_ISCHR(info.st_mode) && info.st_rdev == rdev;
+    }
+    closedir(files);
+    return found;
+}
+
+// The device of an mgetty, from its command line.
+static void ReadMgettyLine(int folder, MgProcess* process)
+{
     char text[4096];
-    long size;
-    if (!MgPath(path, "/proc/%d/cmdline", process->pid) || (size = MgReadSmall(path, text, sizeof(text))) <= 0) {
+    long size = ReadAt(folder, "cmdline", text, sizeof(text));
+    if (size <= 0) {
         return;
     }
     const char* arguments[64];
@@ -101,34 +169,63 @@ static bool IsNumber(const char* text)
     return text[strspn(text, "0123456789")] == 0;
 }
 
-uint32_t MgReadProcesses(MgRun* run)
+// The root's /proc, opened for the run when it is a process table: what a
+// user could make in a folder of their own is never taken for one.
+static uint32_t OpenProcessTable(MgRun* run)
 {
     char path[MG_PATH_SIZE];
     if (!MgPath(path, "/proc")) {
         return MG_ERROR_BAD_PATH;
     }
-    DIR* table = opendir(path);
-    if (table == nullptr) {
+    int folder = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
         // A root without a process table has no process on any line.
         return errno == ENOENT ? MG_OK : MgErrorFromErrno(errno);
     }
-    uint32_t result = MG_OK;
+    struct statfs system;
+    if (fstatfs(folder, &system) != 0 || system.f_type != PROC_SUPER_MAGIC) {
+        close(folder);
+        return MG_OK;
+    }
+    run->procFolder = folder;
+    return MG_OK;
+}
+
+uint32_t MgReadProcesses(MgRun* run)
+{
+    uint32_t result = OpenProcessTable(run);
+    if (result != MG_OK || run->procFolder < 0) {
+        return result;
+    }
+    DIR* table = fdopendir(dup(run->procFolder));
+    if (table == nullptr) {
+        return MgErrorFromErrno(errno);
+    }
+    rewinddir(table);
     struct dirent* entry;
     while (result == MG_OK && (entry = readdir(table)) != nullptr) {
         if (!IsNumber(entry->d_name)) {
             continue;
         }
+        int folder = openat(run->procFolder, entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+        if (folder < 0) {
+            continue;
+        }
         MgProcess process;
         char name[16];
-        if (!MgReadProcess(static_cast<int32_t>(atoi(entry->d_name)), &process, name, sizeof(name))) {
+        bool read = MgReadProcessAt(folder, static_cast<int32_t>(atoi(entry->d_name)), &process, name, sizeof(name));
+        process.kind = !read                     ? MG_PROCESS_OTHER
+                       : MgIsMgettyName(name)    ? MG_PROCESS_MGETTY
+                       : IsOtherGettyName(name) ? MG_PROCESS_GETTY
+                                                 : MG_PROCESS_OTHER;
+        if (read && process.kind == MG_PROCESS_MGETTY) {
+            ReadMgettyLine(folder, &process);
+        }
+        close(folder);
+        if (!read || (process.tty == 0 && process.kind != MG_PROCESS_MGETTY)) {
             continue;
         }
-        process.isMgetty = strcmp(name, "mgetty") == 0;
-        if (process.tty == 0 && !process.isMgetty) {
-            continue;
-        }
-        if (process.isMgetty) {
-            ReadMgettyLine(&process);
+        if (process.kind == MG_PROCESS_MGETTY) {
             result = MgAddLine(run, process.line, strlen(process.line), MG_FROM_PROCESS);
         }
         void* processes = run->processes;
@@ -143,7 +240,6 @@ uint32_t MgReadProcesses(MgRun* run)
     closedir(table);
     return result;
 }
-
 // Copies a fixed-width utmp field, which need not be terminated.
 static void CopyField(char* out, size_t outSize, const char* field, size_t fieldSize)
 {
@@ -180,9 +276,13 @@ uint32_t MgReadLogins(MgRun* run)
             const struct utmp& record = records[i];
             bool kind = record.ut_type == USER_PROCESS || record.ut_type == LOGIN_PROCESS ||
                         record.ut_type == DEAD_PROCESS;
-            char line[MG_NAME_SIZE];
+            char line[MG_UTMP_LINE_SIZE + 1];
             CopyField(line, sizeof(line), record.ut_line, sizeof(record.ut_line));
-            if (!kind || MgFindLine(run, line) == nullptr) {
+            bool named = false;
+            for (uint32_t j = 0; kind && !named && j < run->count; ++j) {
+                named = MgLoginOnLine(&run->lines[j], line);
+            }
+            if (!named) {
                 continue;
             }
             void* logins = run->logins;

@@ -3,15 +3,19 @@
 // A run lasts from SuprvInitialize to SuprvDeInitialize. Its lines, its one
 // pass over the process table and its one reading of utmp are taken at the
 // start and serve every request of the run; the nologin files, the lines'
-// device nodes and lock files are looked at afresh by every request. Nothing
-// outlives the run: the library keeps no state of its own.
+// device nodes and lock files are looked at afresh by every request, and a
+// hang-up reads every process it signals afresh, through the process table
+// the run opened. Nothing outlives the run: the library keeps no state of
+// its own.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
 enum : uint32_t {
-    MG_NAME_SIZE = 32,  // A line's name and its terminator; as wide as utmp's line field.
+    // A line's name or device and its terminator: as wide as a record's name field.
+    MG_NAME_SIZE = 129,
+    MG_UTMP_LINE_SIZE = 32,  // utmp's line field, which need not be terminated.
     MG_RECORD_SIZE = 512,
     MG_COMMENT_SIZE = MG_RECORD_SIZE - 204,  // The comment runs to the end of the record.
     MG_MAX_LINES = 4096,  // Sections and units beyond these are not read.
@@ -25,31 +29,45 @@ enum MgSource : uint8_t {
     MG_FROM_PROCESS = 8,  // An mgetty running on it.
 };
 
+// A line as mgetty takes it: `device` is the path below /dev that mgetty is
+// given ("ttyS0", "serial/by-id/usb-Modem-if00"), and `name` is mgetty's own
+// name for the line, the device with every "/" made a "-", which names its
+// nologin file and its log. Its lock file takes the device's last component,
+// and its utmp records the device, or the name of the node that a link
+// leads to where login or pppd writes the record (`node`).
 struct MgLine {
     char name[MG_NAME_SIZE];
+    char device[MG_NAME_SIZE];
+    char node[MG_NAME_SIZE];  // Empty when the device is no link.
     char comment[MG_COMMENT_SIZE];
     uint32_t loginConfig;  // Offset in MgRun::texts of the login.config path that serves it.
     uint8_t sources;
 };
 
+// What a process is to the lines: mgetty (or vgetty, its voice variant),
+// another getty waiting for a log-in, or anything else.
+enum MgProcessKind : uint8_t { MG_PROCESS_OTHER, MG_PROCESS_MGETTY, MG_PROCESS_GETTY };
+
 // A process that matters to some line: one with a controlling terminal, or an mgetty.
 struct MgProcess {
     int32_t pid;
+    int32_t parent;
     int32_t pgrp;
     int32_t session;
     int32_t tpgid;   // The foreground process group of its terminal.
     uint32_t tty;    // Its controlling terminal in the kernel's encoding; 0 for none.
+    uint64_t start;  // When it started, in clock ticks since boot: with the pid, who it is.
     char state;      // As the kernel shows it: R, S, D, Z, T...
-    bool isMgetty;
-    char line[MG_NAME_SIZE];  // For an mgetty, the line it runs on; else empty.
+    MgProcessKind kind;
+    char line[MG_NAME_SIZE];  // For an mgetty, the device it runs on; else empty.
 };
 
 // A login record that names a line.
 struct MgLogin {
     int32_t pid;
     int16_t type;  // USER_PROCESS, LOGIN_PROCESS, DEAD_PROCESS.
-    char line[MG_NAME_SIZE];
-    char user[MG_NAME_SIZE + 1];
+    char line[MG_UTMP_LINE_SIZE + 1];
+    char user[MG_UTMP_LINE_SIZE + 1];
 };
 
 // The login.config files already read in this run, and whether each hands
@@ -76,6 +94,10 @@ struct MgRun {
     uint32_t textCapacity;
     MgLoginConfigSeen seen[MG_LOGIN_CONFIGS_KEPT];
     uint32_t seenCount;
+    // The process table under the root, held open for the whole run so that
+    // every process read and signalled is one of the same system's; -1 when
+    // the root has none, or what is there is no process table.
+    int procFolder;
 };
 
 void MgRunFree(MgRun* run);
@@ -86,14 +108,19 @@ bool MgGrow(void** data, uint32_t* capacity, uint32_t count, size_t size);
 // Stores a text of `length` bytes; its offset, or UINT32_MAX without memory.
 uint32_t MgKeepText(MgRun* run, const char* text, size_t length);
 
-// A name mgetty can serve a line by: 1 to 31 letters, digits and "._+-:@",
-// not beginning with "." or "-", so never a path.
-bool MgIsLineName(const char* text, size_t length);
+void MgRunInit(MgRun* run);
+
+// A device mgetty can serve a line on: a path below /dev of up to 128
+// bytes, whose parts are letters, digits and "._+-:@", none beginning with
+// "." or "-", so it never leaves /dev.
+bool MgIsDevicePath(const char* text, size_t length);
 // The line of that name, or null.
 MgLine* MgFindLine(MgRun* run, const char* name);
-// Adds a line, or the source to the line already of that name. Names that
-// are not line names, and lines beyond MG_MAX_LINES, are passed over.
-uint32_t MgAddLine(MgRun* run, const char* name, size_t length, MgSource source);
+// Adds the line of a device, or the source to the line already of its name.
+// What is no device path, and lines beyond MG_MAX_LINES, are passed over.
+uint32_t MgAddLine(MgRun* run, const char* device, size_t length, MgSource source);
+// Whether a login record's line field names the line.
+bool MgLoginOnLine(const MgLine* line, const char* utmpLine);
 
 void MgSortLines(MgLine* lines, uint32_t count);
 
@@ -109,15 +136,33 @@ const char* MgServerType(MgRun* run, const MgLine* line);
 // The process table and the login records (MgProcesses.cpp).
 uint32_t MgReadProcesses(MgRun* run);
 uint32_t MgReadLogins(MgRun* run);
-// Reads one process's stat file; false when it is gone or unreadable.
-bool MgReadProcess(int32_t pid, MgProcess* process, char* name, size_t nameSize);
+// Reads the stat file of the process whose /proc folder is open as
+// `folder`, with its name; false when it is gone or unreadable.
+bool MgReadProcessAt(int folder, int32_t pid, MgProcess* process, char* name, size_t nameSize);
+// Opens the /proc folder of a process of the run's table; -1 when it is gone.
+int MgOpenProcess(const MgRun* run, int32_t pid);
+// Whether the process whose /proc folder is open has a file open on the device `rdev`.
+bool MgHasDeviceOpen(int folder, uint64_t rdev);
 // The line an mgetty command line names: its first argument that is no
-// option, without "/dev/"; false when there is none or it is no line name.
+// option, without "/dev/"; false when there is none or it is no device path.
 bool MgLineOfCommand(const char* const* arguments, uint32_t count, char* line);
+// Whether a program of that name is mgetty or vgetty.
+bool MgIsMgettyName(const char* name);
 
 // What the requests do (MgStatus.cpp).
 int32_t MgLineStatus(MgRun* run, const MgLine* line);
 void MgLineUser(MgRun* run, const MgLine* line, char* user, size_t size);
-uint32_t MgHangUp(MgRun* run, const MgLine* line);
 bool MgServerEnabled(const MgLine* line);
 uint32_t MgSetServerEnabled(const MgLine* line, bool enabled);
+
+// The line's device node: its number, and the same in the kernel's encoding
+// of a controlling terminal; false when it is missing or no terminal.
+bool MgLineDevice(const MgLine* line, uint64_t* rdev, uint32_t* tty);
+// The session leading the line in the run's table, or null.
+const MgProcess* MgSessionLeader(const MgRun* run, uint32_t tty);
+// The process a valid lock file of the line names, when it is alive and
+// has the line open; 0 for none. `age` is the lock file's age in seconds.
+int32_t MgLockHolder(const MgRun* run, const MgLine* line, uint64_t rdev, char* name, size_t nameSize, long* age);
+
+// Hangs up the line's call, escalating until it is gone (MgHangUp.cpp).
+uint32_t MgHangUp(MgRun* run, const MgLine* line);

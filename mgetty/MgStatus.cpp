@@ -1,13 +1,14 @@
-// A line's status, its user, hanging it up, and its server switch, the nologin file.
+// A line's status, its user, and its server switch, the nologin file.
 //
 // How mgetty shows where it is: it waits for a call without the line as its
-// controlling terminal and without the line's lock file; it locks the line
-// when a RING arrives, and when it picks up (ATA) it makes the line its
-// controlling terminal, so from then on it leads the line's session. Once
-// the caller has given a name it replaces itself, in the same process, with
-// login or pppd, which lead the session from then on. mgetty answers no call
-// while /etc/nologin.LINE exists. So a status is read this way, first match
-// first:
+// controlling terminal; it locks the line while it talks to the modem (its
+// initialisation chat, and from a RING on), and when it picks up (ATA) it
+// makes the line its controlling terminal, so from then on it leads the
+// line's session. Once the caller has given a name it replaces itself, in
+// the same process, with login or pppd, which lead the session from then on
+// (util-linux's login hands the session to a child and waits beside it). mgetty
+// answers no call while /etc/nologin.NAME exists. So a status is read this
+// way, first match first:
 //
 //   Answering          the leader of the line's session is mgetty: it has
 //                      picked up and not yet handed the caller on.
@@ -15,20 +16,28 @@
 //                      has a hang-up signal not yet taken, is a zombie, or
 //                      its login record says it has logged out (pppd writes
 //                      an empty user when the link goes down).
-//   Connected          the leader is another program: the login, a shell or
-//                      pppd of a caller.
-//   Calling back       no session, and mgetty's callback program holds the
+//   Connected          the leader is another program, but no getty: the
+//                      login, a shell or pppd of a caller.
+//   Calling back       no call, and mgetty's callback program holds the
 //                      line's lock.
-//   Connected          no session, and some other live program holds the
-//                      lock: a call out on the line.
+//   Connected          no call, and some other program holds the lock: a
+//                      call out on the line.
 //   Idle               the server is stopped (the nologin file exists).
-//   Monitoring failed  the server is enabled but no mgetty runs on the line,
-//                      or the line's device node is missing or no terminal.
+//   Monitoring failed  the server is enabled but no mgetty runs on the line;
+//                      or another getty waits there, where mgetty cannot;
+//                      or mgetty has held its lock with no call for longer
+//                      than a modem takes to answer its initialisation (a
+//                      modem switched off or unplugged); or the line's
+//                      device node is missing or no terminal.
 //   Monitoring         an mgetty waits on the line.
+//
+// A lock file counts only when it is a regular file that names a live
+// process with the line open: the lock folder is writable by everyone, so
+// anything else is stale or forged.
 //
 // The user is the one utmp names for the line, as login and pppd (with its
 // "login" option, under the peer's name) record it, while the process the
-// record names is still on the line.
+// record names, or the session it started, is on the line.
 #include "mgetty/MgFiles.h"
 #include "mgetty/MgRun.h"
 #include "supervisor/SupervisorApi.h"
@@ -41,11 +50,13 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 #include <utmp.h>
 
 static bool NologinPath(const MgLine* line, char* path)
 {
+    // mgetty's own name for the line, with no "/" in it.
     return MgPath(path, "/etc/nologin.%s", line->name);
 }
 
@@ -92,21 +103,21 @@ uint32_t MgSetServerEnabled(const MgLine* line, bool enabled)
     return stat(path, &info) == 0 ? MG_OK : MG_ERROR_ACCESS_DENIED;
 }
 
-// The line's terminal in the kernel's encoding of a process's controlling
-// terminal; 0 when its device node is missing or is no character device.
-static uint32_t LineTerminal(const MgLine* line)
+bool MgLineDevice(const MgLine* line, uint64_t* rdev, uint32_t* tty)
 {
     char path[MG_PATH_SIZE];
     struct stat info;
-    if (!MgPath(path, "/dev/%s", line->name) || stat(path, &info) != 0 || !S_ISCHR(info.st_mode)) {
-        return 0;
+    if (!MgPath(path, "/dev/%s", line->device) || stat(path, &info) != 0 || !S_ISCHR(info.st_mode)) {
+        return false;
     }
     uint32_t major = major(info.st_rdev);
     uint32_t minor = minor(info.st_rdev);
-    return (minor & 0xFFu) | (major << 8) | ((minor & ~0xFFu) << 12);
+    *rdev = info.st_rdev;
+    *tty = (minor & 0xFFu) | (major << 8) | ((minor & ~0xFFu) << 12);
+    return true;
 }
 
-static const MgProcess* SessionLeader(const MgRun* run, uint32_t tty)
+const MgProcess* MgSessionLeader(const MgRun* run, uint32_t tty)
 {
     for (uint32_t i = 0; tty != 0 && i < run->processCount; ++i) {
         const MgProcess& process = run->processes[i];
@@ -121,42 +132,74 @@ static const MgProcess* MgettyOf(const MgRun* run, const MgLine* line)
 {
     for (uint32_t i = 0; i < run->processCount; ++i) {
         const MgProcess& process = run->processes[i];
-        if (process.isMgetty && strcmp(process.line, line->name) == 0) {
+        if (process.kind == MG_PROCESS_MGETTY && strcmp(process.line, line->device) == 0) {
             return &process;
         }
     }
     return nullptr;
 }
 
-// A live process other than the line's mgetty that holds the line's lock
-// file (uucp's form: the process id in text), with its name; 0 for none.
-static int32_t ForeignLockHolder(const MgRun* run, const MgLine* line, char* name, size_t nameSize)
+int32_t MgLockHolder(const MgRun* run, const MgLine* line, uint64_t rdev, char* name, size_t nameSize, long* age)
 {
+    // mgetty names the lock after the device's last part.
+    const char* base = strrchr(line->device, '/');
     char path[MG_PATH_SIZE];
-    char text[64];
-    if (!MgPath(path, "/var/lock/LCK..%s", line->name) || MgReadSmall(path, text, sizeof(text)) <= 0) {
+    if (!MgPath(path, "/var/lock/LCK..%s", base != nullptr ? base + 1 : line->device)) {
         return 0;
     }
+    // Never through a link, and never waiting on a pipe or a terminal.
+    int handle = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (handle < 0) {
+        return 0;
+    }
+    struct stat info;
+    char text[64];
+    ssize_t count = -1;
+    if (fstat(handle, &info) == 0 && S_ISREG(info.st_mode)) {
+        count = read(handle, text, sizeof(text) - 1);
+    }
+    close(handle);
+    if (count <= 0) {
+        return 0;
+    }
+    text[count] = 0;
+    // uucp's form: the process id in text.
     char* end;
     long pid = strtol(text, &end, 10);
-    const MgProcess* mgetty = MgettyOf(run, line);
-    MgProcess holder;
-    if (end == text || pid <= 0 || pid > INT32_MAX || (mgetty != nullptr && mgetty->pid == pid) ||
-        !MgReadProcess(static_cast<int32_t>(pid), &holder, name, nameSize) || holder.state == 'Z') {
+    if (end == text || pid <= 0 || pid > INT32_MAX) {
         return 0;
     }
-    return static_cast<int32_t>(pid);
+    int folder = MgOpenProcess(run, static_cast<int32_t>(pid));
+    if (folder < 0) {
+        return 0;
+    }
+    MgProcess holder;
+    bool holds = MgReadProcessAt(folder, static_cast<int32_t>(pid), &holder, name, nameSize) &&
+                 holder.state != 'Z' && MgHasDeviceOpen(folder, rdev);
+    close(folder);
+    *age = static_cast<long>(time(nullptr) - info.st_mtime);
+    return holds ? static_cast<int32_t>(pid) : 0;
 }
 
 // Whether a hang-up signal waits to be taken by the process, per thread or
 // for the whole process.
-static bool HangUpPending(int32_t pid)
+static bool HangUpPending(const MgRun* run, int32_t pid)
 {
-    char path[MG_PATH_SIZE];
-    char text[2048];
-    if (!MgPath(path, "/proc/%d/status", pid) || MgReadSmall(path, text, sizeof(text)) <= 0) {
+    int folder = MgOpenProcess(run, pid);
+    if (folder < 0) {
         return false;
     }
+    char text[2048];
+    int handle = openat(folder, "status", O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    close(folder);
+    ssize_t count = handle >= 0 ? read(handle, text, sizeof(text) - 1) : -1;
+    if (handle >= 0) {
+        close(handle);
+    }
+    if (count <= 0) {
+        return false;
+    }
+    text[count] = 0;
     static const char* const kPending[] = {"\nSigPnd:", "\nShdPnd:"};
     for (const char* field : kPending) {
         const char* at = strstr(text, field);
@@ -167,11 +210,17 @@ static bool HangUpPending(int32_t pid)
     return false;
 }
 
-static bool LoggedOut(const MgRun* run, const MgLine* line, int32_t pid)
+// Whether the record is the process's own, or that of the login that started it.
+static bool RecordOf(const MgLogin& login, const MgProcess& process)
+{
+    return login.pid == process.pid || login.pid == process.parent;
+}
+
+static bool LoggedOut(const MgRun* run, const MgLine* line, const MgProcess& leader)
 {
     for (uint32_t i = 0; i < run->loginCount; ++i) {
         const MgLogin& login = run->logins[i];
-        if (login.pid == pid && strcmp(login.line, line->name) == 0 &&
+        if (RecordOf(login, leader) && MgLoginOnLine(line, login.line) &&
             (login.type == DEAD_PROCESS || (login.type == USER_PROCESS && login.user[0] == 0))) {
             return true;
         }
@@ -179,25 +228,33 @@ static bool LoggedOut(const MgRun* run, const MgLine* line, int32_t pid)
     return false;
 }
 
+// mgetty's initialisation chat and a caller's rings end well within this.
+static const long kLongestLockWithoutCall = 30;
+
 int32_t MgLineStatus(MgRun* run, const MgLine* line)
 {
-    const uint32_t tty = LineTerminal(line);
-    const MgProcess* leader = SessionLeader(run, tty);
-    if (leader != nullptr) {
-        if (leader->isMgetty) {
-            return SUPRV_STATUS_ANSWERING;
-        }
-        bool ending = leader->state == 'Z' || HangUpPending(leader->pid) || LoggedOut(run, line, leader->pid);
+    uint64_t rdev = 0;
+    uint32_t tty = 0;
+    const bool device = MgLineDevice(line, &rdev, &tty);
+    const MgProcess* leader = device ? MgSessionLeader(run, tty) : nullptr;
+    if (leader != nullptr && leader->kind == MG_PROCESS_MGETTY) {
+        return SUPRV_STATUS_ANSWERING;
+    }
+    if (leader != nullptr && leader->kind == MG_PROCESS_OTHER) {
+        bool ending = leader->state == 'Z' || HangUpPending(run, leader->pid) || LoggedOut(run, line, *leader);
         return ending ? SUPRV_STATUS_HANGING_UP : SUPRV_STATUS_CONNECTED;
     }
+    const MgProcess* mgetty = MgettyOf(run, line);
     char holder[16];
-    if (ForeignLockHolder(run, line, holder, sizeof(holder)) != 0) {
+    long age = 0;
+    int32_t lock = device ? MgLockHolder(run, line, rdev, holder, sizeof(holder), &age) : 0;
+    if (lock != 0 && (mgetty == nullptr || lock != mgetty->pid)) {
         return strcmp(holder, "callback") == 0 ? SUPRV_STATUS_CALLING_BACK : SUPRV_STATUS_CONNECTED;
     }
     if (!MgServerEnabled(line)) {
         return SUPRV_STATUS_IDLE;
     }
-    if (MgettyOf(run, line) == nullptr || tty == 0) {
+    if (mgetty == nullptr || !device || leader != nullptr || (lock != 0 && age > kLongestLockWithoutCall)) {
         return SUPRV_STATUS_MONITORING_FAILED;
     }
     return SUPRV_STATUS_MONITORING;
@@ -206,65 +263,23 @@ int32_t MgLineStatus(MgRun* run, const MgLine* line)
 void MgLineUser(MgRun* run, const MgLine* line, char* user, size_t size)
 {
     user[0] = 0;
-    const uint32_t tty = LineTerminal(line);
+    uint64_t rdev = 0;
+    uint32_t tty = 0;
+    MgLineDevice(line, &rdev, &tty);
     const MgProcess* mgetty = MgettyOf(run, line);
     // The latest record wins: utmp keeps older ones of the line beside it.
     for (uint32_t i = run->loginCount; i-- > 0;) {
         const MgLogin& login = run->logins[i];
-        if (login.type != USER_PROCESS || login.user[0] == 0 || strcmp(login.line, line->name) != 0) {
+        if (login.type != USER_PROCESS || login.user[0] == 0 || !MgLoginOnLine(line, login.line)) {
             continue;
         }
         for (uint32_t j = 0; j < run->processCount; ++j) {
             const MgProcess& process = run->processes[j];
             bool onLine = (tty != 0 && process.tty == tty) || &process == mgetty;
-            if (process.pid == login.pid && onLine && process.state != 'Z') {
+            if (RecordOf(login, process) && onLine && process.state != 'Z' && process.kind != MG_PROCESS_GETTY) {
                 snprintf(user, size, "%s", login.user);
                 return;
             }
         }
     }
-}
-
-static uint32_t Signal(int32_t target, int signal)
-{
-    return kill(target, signal) == 0 || errno == ESRCH ? MG_OK : MgErrorFromErrno(errno);
-}
-
-// Whether a process is still the one the run saw. Signals go to the
-// system's own process table, so this asks the system's /proc, whatever the
-// root: a process id may have been given to another process since.
-static bool StillTheSame(const MgProcess* seen)
-{
-    char path[64];
-    char text[1024];
-    snprintf(path, sizeof(path), "/proc/%d/stat", seen->pid);
-    if (MgReadSmall(path, text, sizeof(text)) <= 0) {
-        return false;
-    }
-    const char* close = strrchr(text, ')');
-    char state;
-    int parent, pgrp, session, tty;
-    return close != nullptr && sscanf(close + 1, " %c %d %d %d %d", &state, &parent, &pgrp, &session, &tty) == 5 &&
-           session == seen->session && static_cast<uint32_t>(tty) == seen->tty;
-}
-
-uint32_t MgHangUp(MgRun* run, const MgLine* line)
-{
-    const MgProcess* leader = SessionLeader(run, LineTerminal(line));
-    if (leader != nullptr) {
-        if (!StillTheSame(leader)) {
-            return MG_OK;
-        }
-        // What a hang-up of the terminal does: the session's leader and the
-        // terminal's foreground group get SIGHUP, and a stopped group SIGCONT.
-        uint32_t result = Signal(leader->pid, SIGHUP);
-        if (result == MG_OK && leader->tpgid > 0 && leader->tpgid != leader->pgrp) {
-            result = Signal(-leader->tpgid, SIGHUP);
-            Signal(-leader->tpgid, SIGCONT);
-        }
-        return result;
-    }
-    char name[16];
-    int32_t holder = ForeignLockHolder(run, line, name, sizeof(name));
-    return holder != 0 ? Signal(holder, SIGHUP) : MG_OK;
 }

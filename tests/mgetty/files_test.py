@@ -47,9 +47,10 @@ class Files(unittest.TestCase):
             ({CONFIG: "port ttyS1\nport ttyS0\n", "etc/inittab": "S0:2345:respawn:/sbin/mgetty -s 38400 /dev/ttyACM0\n",
               **units("ttyS10", "ttyS2")}, ["ttyS1", "ttyS0", "ttyACM0", "ttyS2", "ttyS10"]),
             ({CONFIG: "port ttyS0\ndebug 4\nport ttyS0\n", **units("ttyS0")}, ["ttyS0"]),
-            ({CONFIG: "port\nport /dev/ttyS3\nport a b\nport ../x\nport -x\nport " + "y" * 40 + "\nport ttyS?\n"
-                      "port ttyS4\n"}, ["ttyS4"]),
-            (units("tty\\x2dusb", "serial-by\\x2did", "ttyS1"), ["tty-usb", "ttyS1"]),
+            ({CONFIG: "port\nport /dev/ttyS3\nport a b\nport ../x\nport x/../y\nport -x\nport " + "y" * 129 +
+                      "\nport ttyS?\nport ttyS4\n"}, ["ttyS4"]),
+            (units("tty\\x2dusb", "serial-by\\x2did-usb\\x2dM", "ttyS1", "-x", "a--b"),
+             ["serial-by-id-usb-M", "tty-usb", "ttyS1"]),
             ({"etc/inittab": "a:2:off:/sbin/mgetty ttyS5\nb:2:respawn:/sbin/agetty ttyS6\n"
                              "# c:2:respawn:/sbin/mgetty ttyS8\nc:2:respawn:/sbin/mgetty -n 3 -x 9 -- ttyS7\n"}, ["ttyS7"]),
             ({CONFIG: "port ttyS0\\\nport ttyS1\nport ttyS2\n"}, ["ttyS2"]),
@@ -83,6 +84,14 @@ class Files(unittest.TestCase):
                 supervisor = self.supervisor({CONFIG: "port ttyS0\n", "etc/mgetty/login.config": text})
                 os.chmod(os.path.join(self.root, "etc/mgetty/login.config"), mode)
                 self.assertEqual(supervisor.fields("ttyS0")[2], expected)
+
+    def test_a_line_on_a_link_takes_mgettys_names_for_its_files(self):
+        supervisor = self.supervisor({CONFIG: "# USB modem\nport serial/by-id/usb-M\n",
+                                      "etc/inittab": "U:2:respawn:/sbin/vgetty /dev/serial/by-id/usb-M\n"})
+        self.assertEqual(supervisor.names(), ["serial-by-id-usb-M"])
+        self.assertEqual(supervisor.fields("serial-by-id-usb-M"), ("modem", True, "TERM", "USB modem"))
+        self.assertEqual(supervisor.set_enabled("serial-by-id-usb-M", False), 0)
+        self.assertTrue(os.path.isfile(os.path.join(self.root, "etc/nologin.serial-by-id-usb-M")))
 
     def test_huge_and_garbled_configs_read_sanely(self):
         huge = "#" * 3_000_000 + "\nport " + "x" * 100_000 + "\n" + "".join(f"port ttyS{i}\n" for i in range(5000))

@@ -6,12 +6,17 @@ and ends with 77, which CTest reports as a skipped test.
 """
 import os
 import shutil
+import signal
+import struct
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
 from supervisor import Supervisor
+
+UTMP = struct.Struct("<hxxi32s4s32s256shhiii4i20s")
 
 SOURCE = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))
 LAB = os.path.join(SOURCE, "scripts", "modem-lab")
@@ -68,9 +73,12 @@ class Lines(unittest.TestCase):
     def test_a_ppp_caller_shows_as_its_peer_until_hung_up(self):
         self.assertEqual(lab("ppp", "ttyI0", "carol"), "ok carol logged in")
         self.assertEqual((self.supervisor.status("ttyI0"), self.supervisor.user("ttyI0")), ("Connected", "carol"))
-        self.assertEqual(self.supervisor.disconnect("ttyI0"), 0)
-        # The stand-in for pppd logs the peer out and takes a moment to end the link.
+        # The stand-in for pppd logs the peer out and takes a moment to end
+        # the link; the disconnect waits for it.
+        disconnect = subprocess.Popen([PROGRAM, "disconnectuser", "ttyI0"], stdout=subprocess.DEVNULL,
+                                      stdin=subprocess.DEVNULL)
         self.until("ttyI0", "Hanging up", 2.5)
+        self.assertEqual(disconnect.wait(30), 0)
         self.until("ttyI0", "Monitoring")
 
     def test_a_caller_who_drops_carrier_leaves_the_line_monitoring(self):
@@ -123,6 +131,109 @@ class Lines(unittest.TestCase):
                          "Dial-up server active", "Status:\tMonitoring"):
             at = output.find(expected, at) + 1
             self.assertGreater(at, 0, f"no {expected!r} in order in:\n{output}")
+
+
+LOCK = "var/lock/LCK..ttyX0"
+
+
+class Guards(unittest.TestCase):
+    """A made-up server root whose process table is the lab's own, and one line, ttyX0, on a pseudo-terminal.
+
+    Stand-ins take the place of mgetty, a getty, a caller and a dial-out
+    program: each is a real process with the name it stands for, on the line
+    as the real one would be.
+    """
+
+    def lay_out(self):
+        self.root = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.root)
+        for folder in ("etc/mgetty", "var/lock", "var/run", "run", "dev", "bin"):
+            os.makedirs(os.path.join(self.root, folder))
+        with open(os.path.join(self.root, "etc/mgetty/mgetty.config"), "w") as config:
+            config.write("port ttyX0\n")
+        open(os.path.join(self.root, "var/run/utmp"), "w").close()
+        os.symlink("/proc", os.path.join(self.root, "proc"))
+        self.master, slave = os.openpty()
+        self.addCleanup(os.close, self.master)
+        self.tty = os.ttyname(slave)
+        os.close(slave)
+        os.symlink(self.tty, os.path.join(self.root, "dev/ttyX0"))
+        python = os.path.realpath("/usr/bin/python3")
+        for name, target in (("mgetty", python), ("login", python), ("agetty", "/bin/sleep"), ("cu", "/bin/sleep"),
+                             ("sh", "/bin/sleep")):
+            os.symlink(target, os.path.join(self.root, "bin", name))
+        self.supervisor = Supervisor(os.path.join(BUILD, "mgetty", "librasapi32.so"), self.root)
+        self.processes = {}
+
+    def start(self, name, arguments, on_line=None, ignore_hang_up=False):
+        """Starts a stand-in; on_line is "terminal" (the line is its controlling terminal), "open", or None."""
+        def enter():
+            # A new session's leader takes the first terminal it opens as its own.
+            if on_line:
+                os.dup2(os.open(self.tty, os.O_RDWR | (os.O_NOCTTY if on_line == "open" else 0)), 0)
+            if ignore_hang_up:
+                signal.signal(signal.SIGHUP, signal.SIG_IGN)
+        process = subprocess.Popen([os.path.join(self.root, "bin", name), *arguments], preexec_fn=enter,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        self.addCleanup(lambda: process.poll() is not None or (process.kill(), process.wait()))
+        self.processes[name] = process
+        time.sleep(0.2)  # Until it has the line.
+        return process.pid
+
+    def lock(self, pid, age=0, through_link=False):
+        path = os.path.join(self.root, LOCK)
+        if through_link:
+            os.symlink(os.path.join(self.root, "run/elsewhere"), path)
+            path = os.path.join(self.root, "run/elsewhere")
+        with open(path, "w") as lock:
+            lock.write(f"{pid:10d}\n")
+        os.utime(path, (time.time() - age, time.time() - age))
+
+    def log_in(self, pid, user):
+        utmp = os.path.join(self.root, "var/run/utmp")
+        record = UTMP.pack(7, pid, b"ttyX0", b"X0", user.encode(), b"", 0, 0, 0, int(time.time()), 0, 0, 0, 0, 0, b"")
+        with open(utmp, "ab") as file:
+            file.write(record)
+
+    def mgetty(self, holding_lock_for=None):
+        pid = self.start("mgetty", ["-c", "import time; time.sleep(60)", "ttyX0"], "open")
+        if holding_lock_for is not None:
+            self.lock(pid, holding_lock_for)
+
+    def test_only_what_holds_the_line_is_a_call_and_only_a_call_is_hung_up(self):
+        sleeper = lambda: self.start("cu", ["60"])
+        login = "import os, time\nif os.fork() == 0:\n os.setsid(); os.dup2(os.open(%r, os.O_RDWR), 0)\n" \
+                " os.execv('/bin/sleep', ['sh', '60'])\nos.wait()"
+        cases = {
+            # What is on the line: its status and user, then which processes a disconnect ends.
+            "a lock naming an unrelated process": (lambda: (self.mgetty(), self.lock(sleeper())),
+                                                   "Monitoring", "", []),
+            "a lock naming process 1": (lambda: (self.mgetty(), self.lock(1)), "Monitoring", "", []),
+            "a lock that is a link": (lambda: (self.mgetty(), self.lock(self.start("cu", ["60"], "open"),
+                                                                         through_link=True)), "Monitoring", "", []),
+            "a call out holding the lock": (lambda: self.lock(self.start("cu", ["60"], "open")), "Connected", "",
+                                            ["cu"]),
+            "mgetty in its modem's initialisation": (lambda: self.mgetty(holding_lock_for=5), "Monitoring", "", []),
+            "mgetty stuck in its initialisation": (lambda: self.mgetty(holding_lock_for=60), "Monitoring failed",
+                                                   "", []),
+            "agetty waiting for a name": (lambda: self.start("agetty", ["60"], "terminal"), "Monitoring failed", "",
+                                          []),
+            "a caller who ignores SIGHUP": (lambda: self.log_in(self.start("sh", ["60"], "terminal", True), "dave"),
+                                            "Connected", "dave", ["sh"]),
+            "util-linux's login and its child": (lambda: self.log_in(self.start("login", ["-c", login % self.tty]),
+                                                                     "erin"), "Connected", "erin", ["login"]),
+        }
+        for case, (arrange, status, user, ended) in cases.items():
+            with self.subTest(case=case):
+                self.lay_out()
+                arrange()
+                time.sleep(0.2)
+                self.assertEqual((self.supervisor.status("ttyX0"), self.supervisor.user("ttyX0")), (status, user))
+                self.assertEqual(self.supervisor.disconnect("ttyX0"), 0)
+                time.sleep(0.2)
+                alive = {name for name, process in self.processes.items() if process.poll() is None}
+                self.assertEqual(alive, set(self.processes) - set(ended))
+                self.doCleanups()
 
 
 if __name__ == "__main__":

@@ -19,7 +19,7 @@ class UserRequest(ctypes.Structure):
 
 class Supervisor:
     def __init__(self, library, root):
-        os.environ["SUPRV_ROOT"] = root
+        self.root = root
         self.library = ctypes.CDLL(library)
         for name in ("SuprvInitialize", "SuprvDeInitialize", "SuprvEnumAccessInfo", "SuprvGetAccessInfo",
                      "SuprvSetAccessInfo", "SuprvRequest"):
@@ -27,13 +27,21 @@ class Supervisor:
 
     def run(self, action):
         """Calls action() inside one run; the result of Initialize when it fails, else action's."""
-        result = self.library.SuprvInitialize(ctypes.byref(ctypes.c_uint32(0)))
-        if result != 0:
-            return result
+        before = os.environ.get("SUPRV_ROOT")
+        os.environ["SUPRV_ROOT"] = self.root
         try:
-            return action()
+            result = self.library.SuprvInitialize(ctypes.byref(ctypes.c_uint32(0)))
+            if result != 0:
+                return result
+            try:
+                return action()
+            finally:
+                self.library.SuprvDeInitialize()
         finally:
-            self.library.SuprvDeInitialize()
+            if before is None:
+                del os.environ["SUPRV_ROOT"]
+            else:
+                os.environ["SUPRV_ROOT"] = before
 
     def names(self):
         def enumerate_names():
