@@ -139,16 +139,34 @@ static const MgProcess* MgettyOf(const MgRun* run, const MgLine* line)
     return nullptr;
 }
 
+// The line's lock file: mgetty as Debian builds it names the lock after the
+// whole device with each "/" made "_", mgetty as it comes after the device's
+// last part. For a device straight under /dev both are its name.
+static int OpenLock(const MgLine* line)
+{
+    char debian[MG_NAME_SIZE];
+    size_t length = strlen(line->device);
+    for (size_t i = 0; i <= length; ++i) {
+        debian[i] = line->device[i] == '/' ? '_' : line->device[i];
+    }
+    const char* base = strrchr(line->device, '/');
+    const char* names[] = {debian, base != nullptr ? base + 1 : nullptr};
+    for (const char* name : names) {
+        char path[MG_PATH_SIZE];
+        // Never through a link, and never waiting on a pipe or a terminal.
+        int handle = name != nullptr && MgPath(path, "/var/lock/LCK..%s", name)
+                         ? open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+                         : -1;
+        if (handle >= 0 || (errno != ENOENT && errno != ENOTDIR)) {
+            return handle;
+        }
+    }
+    return -1;
+}
+
 int32_t MgLockHolder(const MgRun* run, const MgLine* line, uint64_t rdev, char* name, size_t nameSize, long* age)
 {
-    // mgetty names the lock after the device's last part.
-    const char* base = strrchr(line->device, '/');
-    char path[MG_PATH_SIZE];
-    if (!MgPath(path, "/var/lock/LCK..%s", base != nullptr ? base + 1 : line->device)) {
-        return 0;
-    }
-    // Never through a link, and never waiting on a pipe or a terminal.
-    int handle = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int handle = OpenLock(line);
     if (handle < 0) {
         return 0;
     }
