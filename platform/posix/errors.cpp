@@ -15,8 +15,9 @@ struct ErrorText {
     const char* text;
 };
 
-// Every code the stand-in sets has a description here. Like the system's own,
-// each ends with CR LF.
+// Every code the stand-in sets, and every code either supervisor library
+// returns, has a description here. Like the system's own, each ends with CR
+// LF; those that only the libraries return read as Windows words them.
 const ErrorText kErrorTexts[] = {
     {ERROR_SUCCESS, "The operation succeeded.\r\n"},
     {ERROR_INVALID_FUNCTION, "The requested function is not valid.\r\n"},
@@ -28,16 +29,21 @@ const ErrorText kErrorTexts[] = {
     {ERROR_NOT_ENOUGH_MEMORY, "There is not enough memory for this command.\r\n"},
     {ERROR_INVALID_DATA, "The data are not valid.\r\n"},
     {ERROR_OUTOFMEMORY, "There is not enough memory to complete the operation.\r\n"},
+    {ERROR_NOT_READY, "The device is not ready.\r\n"},
     {ERROR_WRITE_FAULT, "The device cannot be written to.\r\n"},
     {ERROR_READ_FAULT, "The device cannot be read from.\r\n"},
     {ERROR_GEN_FAILURE, "A device attached to the system does not work.\r\n"},
     {ERROR_HANDLE_EOF, "The end of the file was reached.\r\n"},
     {ERROR_NOT_SUPPORTED, "The request is not supported.\r\n"},
+    {ERROR_DEV_NOT_EXIST, "The specified network resource or device is no longer available.\r\n"},
     {ERROR_INVALID_PARAMETER, "A parameter is not valid.\r\n"},
     {ERROR_BROKEN_PIPE, "The pipe was closed at its other end.\r\n"},
+    {ERROR_DISK_FULL, "There is not enough space on the disk.\r\n"},
     {ERROR_INSUFFICIENT_BUFFER, "The buffer is too small for the data.\r\n"},
     {ERROR_MOD_NOT_FOUND, "The module was not found.\r\n"},
     {ERROR_PROC_NOT_FOUND, "The procedure was not found in the module.\r\n"},
+    {ERROR_BAD_PATHNAME, "The specified path is invalid.\r\n"},
+    {ERROR_BUSY, "The requested resource is in use.\r\n"},
     {ERROR_BAD_EXE_FORMAT, "%1 is not a valid program or library.\r\n"},
     {ERROR_NO_DATA, "The pipe is being closed.\r\n"},
     {ERROR_MORE_DATA, "More data are available.\r\n"},

@@ -47,32 +47,36 @@ TEST(LastError, ErrnoValuesMapToWin32Codes) {
     }
 }
 
-// Every error code the stand-in declares must have a description, or a
-// failure report would end in an empty system text.
-TEST(FormatMessage, EveryDeclaredErrorCodeHasADescription) {
-    std::ifstream header(SourceDir() + "/platform/posix/include/windows.h");
-    ASSERT_TRUE(header.good());
-    const std::regex define("#define (ERROR_[A-Z_]+) ([0-9]+)L");
+// Every error code the stand-in declares, and every one either supervisor
+// library returns, must have a description, or a failure report would end
+// in an empty system text.
+TEST(FormatMessage, EveryDeclaredAndReturnedErrorCodeHasADescription) {
+    const std::regex declared("#define (ERROR_[A-Z_]+) ([0-9]+)L|\\b((?:MG|SIM)_ERROR_[A-Z_]+) = ([0-9]+),");
     int checked = 0;
-    for (std::string line; std::getline(header, line);) {
-        std::smatch match;
-        if (!std::regex_search(line, match, define)) {
-            continue;
+    for (const char* path : {"/platform/posix/include/windows.h", "/mgetty/MgFiles.h", "/simulator/SimState.h"}) {
+        std::ifstream header(SourceDir() + path);
+        ASSERT_TRUE(header.good()) << path;
+        for (std::string line; std::getline(header, line);) {
+            std::smatch match;
+            if (!std::regex_search(line, match, declared)) {
+                continue;
+            }
+            const std::string name = match[1].matched ? match[1] : match[3];
+            const DWORD code = static_cast<DWORD>(std::stoul(match[1].matched ? match[2] : match[4]));
+            LPSTR text = nullptr;
+            SetLastError(kSentinel);
+            const DWORD length = FormatMessageA(kSystemFlags | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                                reinterpret_cast<LPSTR>(&text), 0, nullptr);
+            ASSERT_NE(0u, length) << name << " has no description";
+            ASSERT_NE(nullptr, text);
+            EXPECT_EQ(strlen(text), length);
+            EXPECT_GT(length, 2u);
+            EXPECT_EQ(0, strcmp(text + length - 2, "\r\n")) << name;
+            EXPECT_EQ(nullptr, LocalFree(text));
+            ++checked;
         }
-        const DWORD code = static_cast<DWORD>(std::stoul(match[2]));
-        LPSTR text = nullptr;
-        SetLastError(kSentinel);
-        const DWORD length = FormatMessageA(kSystemFlags | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                            reinterpret_cast<LPSTR>(&text), 0, nullptr);
-        ASSERT_NE(0u, length) << match[1] << " has no description";
-        ASSERT_NE(nullptr, text);
-        EXPECT_EQ(strlen(text), length);
-        EXPECT_GT(length, 2u);
-        EXPECT_EQ(0, strcmp(text + length - 2, "\r\n")) << match[1];
-        EXPECT_EQ(nullptr, LocalFree(text));
-        ++checked;
     }
-    EXPECT_GT(checked, 20);
+    EXPECT_GT(checked, 50);
 }
 
 // Error 193's text names the file with an insert, as Windows words it.
