@@ -36,13 +36,10 @@ ClThresholds Effective(const ClThresholds& thresholds)
     return effective;
 }
 
-bool IsFaulty(const ClLineReading& line, PluginState state)
+// Whether the number of free lines raises an alert of either range.
+bool FreeLinesAlert(const ClThresholds& effective, unsigned free)
 {
-    if (HasFailed(line)) {
-        return true;
-    }
-    // The free lines ran short: the active lines that take no call are why.
-    return state != kStateOk && line.active && !IsFree(line);
+    return effective.warning.Alerts(free) || effective.critical.Alerts(free);
 }
 
 }  // namespace
@@ -110,11 +107,17 @@ std::string FormatReport(const std::vector<ClLineReading>& lines, const ClThresh
     report += " " + PerfItem("free", free, effective.warning.GetText(), effective.critical.GetText(), all);
     report += "\n";
 
+    // The lines at fault: each failed line, and when the free lines run
+    // short, every line that is not free, as that is why.
+    const bool freeShort = FreeLinesAlert(effective, free);
     for (const ClLineReading& line : lines) {
-        if (!IsFaulty(line, state)) {
+        if (!HasFailed(line) && !(freeShort && !IsFree(line))) {
             continue;
         }
         report += OneLine(line.name.GetText()) + ": " + StatusText(line.status).GetText();
+        if (!line.active) {
+            report += ", server stopped";
+        }
         if (!line.user.IsEmpty()) {
             report += ", user " + OneLine(line.user.GetText());
         }
