@@ -21,18 +21,29 @@ namespace {
 // What the timer's handler writes when the reading takes too long, made
 // before the timer is set: a signal handler may not allocate.
 char g_timeoutLine[128];
-const char* g_textfile;
+bool g_prometheus;
+const char* g_textfile;  // Null for standard output.
 const char* g_temporary;
 
+// Allocates nothing, for the handler and for a report that memory ran out;
+// neither has anywhere to report a failed write.
+void WriteText(int handle, const char* text)
+{
+    if (write(handle, text, strlen(text)) < 0) {
+        return;
+    }
+}
+
+// The state is UNKNOWN, and with --prometheus the metrics say that the
+// reading failed, in the file or on standard output.
 void OnTimeout(int)
 {
-    if (g_textfile != nullptr) {
+    if (g_prometheus && g_textfile != nullptr) {
         ReplaceFile(g_textfile, g_temporary, kFailedExposition, strlen(kFailedExposition));
-    } else if (g_temporary != nullptr) {
-        // --prometheus to standard output: the document of a failed reading.
-        write(STDOUT_FILENO, kFailedExposition, strlen(kFailedExposition));
+    } else if (g_prometheus) {
+        WriteText(STDOUT_FILENO, kFailedExposition);
     }
-    write(g_temporary != nullptr ? STDERR_FILENO : STDOUT_FILENO, g_timeoutLine, strlen(g_timeoutLine));
+    WriteText(g_prometheus ? STDERR_FILENO : STDOUT_FILENO, g_timeoutLine);
     _exit(kStateUnknown);
 }
 
@@ -40,10 +51,9 @@ void ArmTimeout(const ClCheckOptions& options, const std::string& temporary)
 {
     snprintf(g_timeoutLine, sizeof(g_timeoutLine),
              "RINGWARDEN UNKNOWN - no answer from the supervisor after %u s (-t)\n", options.timeout);
-    if (options.prometheus) {
-        g_temporary = temporary.c_str();
-        g_textfile = options.output.empty() ? nullptr : options.output.c_str();
-    }
+    g_prometheus = options.prometheus;
+    g_textfile = options.output.empty() ? nullptr : options.output.c_str();
+    g_temporary = temporary.c_str();
     struct sigaction action;
     memset(&action, 0, sizeof(action));
     action.sa_handler = OnTimeout;
@@ -107,8 +117,7 @@ int Check(ClCheckOptions& options, std::string& failure, std::string& metrics)
 {
     ClSupervisor supervisor;
     supervisor.Bind();
-    std::vector<ClLineReading> lines =
-        ReadLines(supervisor, options.lines, options.deviceType);
+    std::vector<ClLineReading> lines = ReadLines(supervisor, options.lines, options.deviceType);
     alarm(0);
     failure = MissingLines(options, lines);
     if (options.prometheus) {
@@ -162,7 +171,7 @@ int main(int argc, char** argv)
         }
     } catch (ClException* error) {
         // Memory ran out before the reading began, or while its failure was reported.
-        WriteAll(STDOUT_FILENO, std::string("RINGWARDEN UNKNOWN - ") + "out of memory\n");
+        WriteText(STDOUT_FILENO, "RINGWARDEN UNKNOWN - out of memory\n");
         delete error;
         return kStateUnknown;
     }
