@@ -55,8 +55,7 @@ void RunDeviceCommand(ClSupervisor& supervisor, DeviceCommand command, SuprvAcce
     }
 }
 
-// The text of a connection status; every code outside 0 to 7 is "Unknown".
-static ClString StatusText(int32_t status)
+ClString StatusText(int32_t status)
 {
     uint32_t code = static_cast<uint32_t>(status);
     return ClString(code <= SUPRV_STATUS_MONITORING_FAILED ? 26 + code : 34, g_hInstance);
@@ -80,21 +79,33 @@ void PrintDeviceStatus(ClSupervisor& supervisor, SuprvAccessInfo& record)
     bool enabled = (record.flags & SUPRV_SERVER_ENABLED) != 0;
     PrintLine(ClString(enabled ? 6 : 7, g_hInstance));
 
-    SuprvStatusRequest status = {&record, 0, -1, 0};
-    supervisor.Request(SUPRV_REQUEST_STATUS, &status, 0);
-    if (enabled || status.status != SUPRV_STATUS_IDLE) {
-        PrintLine(FormatResource(35, StatusText(status.status).GetText()));
+    const int32_t status = QueryStatus(supervisor, record);
+    if (enabled || status != SUPRV_STATUS_IDLE) {
+        PrintLine(FormatResource(35, StatusText(status).GetText()));
     }
 
+    ClString user = QueryUser(supervisor, record);
+    if (!user.IsEmpty()) {
+        PrintLine(FormatResource(36, user.GetText()));
+    }
+    PrintLine(ClString());
+}
+
+int32_t QueryStatus(ClSupervisor& supervisor, SuprvAccessInfo& record)
+{
+    SuprvStatusRequest status = {&record, 0, -1, 0};
+    supervisor.Request(SUPRV_REQUEST_STATUS, &status, 0);
+    return status.status;
+}
+
+ClString QueryUser(ClSupervisor& supervisor, SuprvAccessInfo& record)
+{
     SuprvUserRequest user;
     memset(&user, 0, sizeof(user));
     user.device = &record;
     supervisor.Request(SUPRV_REQUEST_USER, &user, 0);
-    if (user.user[0] != 0) {
-        // A supervisor may fill the whole field without a terminator.
-        ClString name;
-        name.AppendBytes(user.user, static_cast<DWORD>(strnlen(user.user, sizeof(user.user))));
-        PrintLine(FormatResource(36, name.GetText()));
-    }
-    PrintLine(ClString());
+    // A supervisor may fill the whole field without a terminator.
+    ClString name;
+    name.AppendBytes(user.user, static_cast<DWORD>(strnlen(user.user, sizeof(user.user))));
+    return name;
 }

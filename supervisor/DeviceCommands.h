@@ -22,5 +22,15 @@ void RunDeviceCommand(ClSupervisor& supervisor, DeviceCommand command, SuprvAcce
 // The status block of one device, after its device line, closed by an empty line.
 void PrintDeviceStatus(ClSupervisor& supervisor, SuprvAccessInfo& record);
 
+// The device's connection status (request 54): a SUPRV_STATUS_ code, or
+// whatever else the supervisor left, -1 when it left the preset.
+int32_t QueryStatus(ClSupervisor& supervisor, SuprvAccessInfo& record);
+
+// The user logged in through the device (request 55); empty for none.
+ClString QueryUser(ClSupervisor& supervisor, SuprvAccessInfo& record);
+
+// The text of a connection status; every code outside 0 to 7 is "Unknown".
+ClString StatusText(int32_t status);
+
 // One output line of the device commands.
 void PrintLine(const ClString& text);

@@ -1,0 +1,67 @@
+// ReadLines: one reading of every chosen line of the dial-up server.
+#include "monitor/LineReading.h"
+
+#include <string.h>
+
+#include "base/Resources.h"
+#include "errors/ClException.h"
+#include "supervisor/DeviceCommands.h"
+#include "supervisor/DeviceWalk.h"
+
+namespace {
+
+class ClReadingVisitor : public ClDeviceVisitor {
+public:
+    ClReadingVisitor(ClSupervisor& supervisor, std::vector<ClLineReading>& lines)
+        : supervisor(supervisor), lines(lines)
+    {
+    }
+
+    void BeginList(uint32_t) override {}
+
+    void VisitDevice(DWORD position, const char* deviceName, SuprvAccessInfo& record) override
+    {
+        ClLineReading line;
+        line.position = position;
+        line.name = ClString(deviceName);
+        // The walk keeps a zero byte after the record, so the device type ends inside it.
+        line.deviceType = ClString(record.deviceType);
+        line.serverType.AppendBytes(record.serverType,
+                                    static_cast<DWORD>(strnlen(record.serverType, sizeof(record.serverType))));
+        line.active = (record.flags & SUPRV_SERVER_ENABLED) != 0;
+        line.status = QueryStatus(supervisor, record);
+        line.user = QueryUser(supervisor, record);
+        lines.push_back(line);
+    }
+
+private:
+    ClSupervisor& supervisor;
+    std::vector<ClLineReading>& lines;
+};
+
+}  // namespace
+
+std::vector<ClLineReading> ReadLines(ClSupervisor& supervisor, ClArray<ClDeviceSelector>& selectors,
+                                     const ClString& deviceType)
+{
+    uint32_t zero = 0;
+    const uint32_t result = supervisor.Initialize(&zero);
+    if (result != 0) {
+        throw new ClException(FormatResource(2, static_cast<int>(result)));
+    }
+    std::vector<ClLineReading> lines;
+    ClReadingVisitor visitor(supervisor, lines);
+    WalkDevices(supervisor, visitor, selectors, deviceType);
+    supervisor.DeInitialize();
+    return lines;
+}
+
+bool IsFree(const ClLineReading& line)
+{
+    return line.active && line.status == SUPRV_STATUS_MONITORING;
+}
+
+bool HasFailed(const ClLineReading& line)
+{
+    return line.active && line.status == SUPRV_STATUS_MONITORING_FAILED;
+}
