@@ -44,6 +44,7 @@ class Labs(unittest.TestCase):
         # A "-" starts a switch: the name needs double quotes of its own.
         quoted = f"'\"{name}\"'"
         script = f"""
+            {BUILD}/mgetty/check_ringwarden
             {PROGRAM} showstatus {quoted}
             scripts/modem-lab answer {name}
             ls "$SUPRV_ROOT/var/lock"
@@ -59,7 +60,7 @@ class Labs(unittest.TestCase):
         example = in_lab(script, "--by-id", stdin=subprocess.DEVNULL)
         output = example.communicate(timeout=TIMEOUT)[0]
         self.assertEqual(example.returncode, 0, output)
-        expected = (f'device 1:\t"{name}"', "Status:\tMonitoring", "ok picked up", "LCK..serial_by-id_usb-Lab_Modem-if00",
+        expected = ("RINGWARDEN OK - 2 of 2 active lines free", f'device 1:\t"{name}"', "Status:\tMonitoring", "ok picked up", "LCK..serial_by-id_usb-Lab_Modem-if00",
                     "ok alice logged in", "Status:\tConnected", "User logged in:\talice", f"nologin.{name}",
                     "ok not picked up", "ok picked up")
         self.assertIsNone(missing_in_order(output, expected), output)
