@@ -80,10 +80,11 @@ static long ReadAt(int folder, const char* file, char* out, size_t size)
     return count;
 }
 
-bool MgReadProcessAt(int folder, int32_t pid, MgProcess* process, char* name, size_t nameSize)
+// Reads a stat file of the process table, by its path from `folder`.
+static bool ReadStat(int folder, const char* file, int32_t pid, MgProcess* process, char* name, size_t nameSize)
 {
     char text[1024];
-    if (ReadAt(folder, "stat", text, sizeof(text)) <= 0) {
+    if (ReadAt(folder, file, text, sizeof(text)) <= 0) {
         return false;
     }
     // The name stands in parentheses and may hold anything, parentheses too:
@@ -109,6 +110,18 @@ bool MgReadProcessAt(int folder, int32_t pid, MgProcess* process, char* name, si
     memcpy(name, open + 1, length);
     name[length] = 0;
     return true;
+}
+
+bool MgReadProcessAt(int folder, int32_t pid, MgProcess* process, char* name, size_t nameSize)
+{
+    return ReadStat(folder, "stat", pid, process, name, nameSize);
+}
+
+bool MgReadListed(const MgRun* run, int32_t pid, MgProcess* process, char* name, size_t nameSize)
+{
+    char file[32];
+    snprintf(file, sizeof(file), "%d/stat", pid);
+    return run->procFolder >= 0 && ReadStat(run->procFolder, file, pid, process, name, nameSize);
 }
 
 int MgOpenProcess(const MgRun* run, int32_t pid)
@@ -207,25 +220,25 @@ uint32_t MgReadProcesses(MgRun* run)
         if (!IsNumber(entry->d_name)) {
             continue;
         }
-        int folder = openat(run->procFolder, entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        if (folder < 0) {
-            continue;
-        }
+        // One read a process: its folder is opened only for an mgetty's command line.
         MgProcess process;
         char name[16];
-        bool read = MgReadProcessAt(folder, static_cast<int32_t>(atoi(entry->d_name)), &process, name, sizeof(name));
-        process.kind = !read                     ? MG_PROCESS_OTHER
-                       : MgIsMgettyName(name)    ? MG_PROCESS_MGETTY
+        const int32_t pid = static_cast<int32_t>(atoi(entry->d_name));
+        if (!MgReadListed(run, pid, &process, name, sizeof(name))) {
+            continue;
+        }
+        process.kind = MgIsMgettyName(name)      ? MG_PROCESS_MGETTY
                        : IsOtherGettyName(name) ? MG_PROCESS_GETTY
                                                  : MG_PROCESS_OTHER;
-        if (read && process.kind == MG_PROCESS_MGETTY) {
-            ReadMgettyLine(folder, &process);
-        }
-        close(folder);
-        if (!read || (process.tty == 0 && process.kind != MG_PROCESS_MGETTY)) {
+        if (process.tty == 0 && process.kind != MG_PROCESS_MGETTY) {
             continue;
         }
         if (process.kind == MG_PROCESS_MGETTY) {
+            int folder = MgOpenProcess(run, pid);
+            if (folder >= 0) {
+                ReadMgettyLine(folder, &process);
+                close(folder);
+            }
             result = MgAddLine(run, process.line, strlen(process.line), MG_FROM_PROCESS);
         }
         void* processes = run->processes;

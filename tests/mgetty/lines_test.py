@@ -76,6 +76,14 @@ class Lines(unittest.TestCase):
         self.assertEqual(disconnect.wait(30), 0)
         self.until("ttyI0", "Monitoring")
 
+    def test_an_answering_line_is_hung_up_and_answers_again(self):
+        self.assertEqual(lab("answer", "ttyS0"), "ok picked up")
+        self.assertEqual(self.supervisor.status("ttyS0"), "Answering")
+        self.assertEqual(self.supervisor.disconnect("ttyS0"), 0)
+        self.until("ttyS0", "Monitoring")
+        self.assertEqual(lab("ring", "ttyS0"), "ok picked up")
+        self.until("ttyS0", "Monitoring")
+
     def test_a_caller_who_drops_carrier_leaves_the_line_monitoring(self):
         self.assertEqual(lab("call", "ttyS0", "bob"), "ok bob logged in")
         self.assertEqual(lab("drop", "ttyS0"), "ok dropped")
