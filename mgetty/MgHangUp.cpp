@@ -3,7 +3,7 @@
 // A call is either the session that has the line as its controlling
 // terminal (a caller logged in, or mgetty answering), or, with no session,
 // the program that holds the line's lock (a call out, or mgetty's callback).
-// The steps, each followed by a short wait for the line to come free:
+// The steps, each followed by a short wait for the call to end:
 //
 //   1. SIGHUP to the session's leader, and SIGHUP and SIGCONT to the
 //      terminal's foreground group, as the kernel does when carrier drops.
