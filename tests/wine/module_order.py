@@ -1,31 +1,18 @@
-"""Prints the order in which a crash report's frame lines name the supervisor library and the program.
+"""Prints the supervisor library and the program in the order a crash report's frame lines name them.
 
-usage: module_order.py REPORT
-
-The names are taken without "lib" and extension, so that the POSIX build's
-report and the Windows build's compare; a name repeated on consecutive lines
-counts once. The order ends at the first line of another module or of none:
-above the program, the systems' own frames differ.
+Names lose "lib" and their extension, so that the reports of both builds
+compare; a name on consecutive lines counts once. The first line of another
+module ends the order: above the program the systems' own frames differ.
 """
 import re
 import sys
 
-OURS = (b"rasapi32", b"ringwarden")
-
-
-def module_order(report):
-    order = []
-    for line in report.split(b"\r\n"):
-        if not re.match(rb"[ 0-9a-f]{8,}  ", line):
-            continue
-        before, separator, module = line.rpartition(b" \t")
-        module = re.sub(rb"^lib|\.(so|dll|exe)$", b"", module)
-        if not separator or module not in OURS:
+order = []
+for line in open(sys.argv[1], "rb").read().split(b"\r\n"):
+    if re.match(rb"[ 0-9a-f]{8,}  ", line):
+        module = re.sub(rb"^lib|\.(so|dll|exe)$", b"", line.rpartition(b" \t")[2])
+        if module not in (b"rasapi32", b"ringwarden"):
             break
-        if not order or order[-1] != module:
+        if order[-1:] != [module]:
             order.append(module)
-    return b" ".join(order).decode()
-
-
-with open(sys.argv[1], "rb") as report:
-    print(module_order(report.read()))
+print(b" ".join(order).decode())
