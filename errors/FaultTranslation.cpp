@@ -5,6 +5,7 @@
 
 #include "base/Resources.h"
 #include "errors/ClException.h"
+#include "platform/FaultChain.h"
 #include "platform/FaultTranslator.h"
 
 namespace {
@@ -30,8 +31,6 @@ const FaultText g_faultTexts[] = {
 
 const DWORD kReserve = 2048;
 const DWORD kRoomPerFrame = 324;
-const int kMaxFrames = 64;
-const int kWordsPerFrame = 3;
 const char kEndOfStack[] = "----------------------------------\r\n";
 const char kUnknownModule[] = "<unknown>";
 
@@ -45,13 +44,6 @@ public:
     TranslatorPause(const TranslatorPause&) = delete;
     TranslatorPause& operator=(const TranslatorPause&) = delete;
 };
-
-bool ReadStackWords(DWORD_PTR address, DWORD_PTR* words, SIZE_T count) {
-    SIZE_T read = 0;
-    return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<LPCVOID>(address), words,
-                             count * sizeof(DWORD_PTR), &read) &&
-           read == count * sizeof(DWORD_PTR);
-}
 
 // The report's buffer with the count of characters written into it. Every
 // piece is written in place; room is the space left before the terminator.
@@ -95,6 +87,30 @@ public:
         used += GetModuleNameOf(address, buffer + used, room - 4);
     }
 
+    void PutInstruction(DWORD_PTR eip) {
+        Put("\r\n\r\n  EIP: ");
+        PutAddress(eip);
+        Put("\r\n");
+    }
+
+    // The return address, the words read above it (" X" for the first that
+    // could not be read) and the module the return address lies in.
+    void PutFrame(const FaultChainFrame& frame) {
+        PutAddress(frame.returnAddress);
+        Put("  ");
+        for (int k = 0; k < frame.wordCount; ++k) {
+            Put("  ");
+            PutAddress(frame.words[k]);
+        }
+        if (frame.wordCount < kChainWordsPerFrame) {
+            Put(" X");
+        }
+        if (frame.returnAddress != 0) {
+            PutModuleOf(frame.returnAddress);
+        }
+        Put("\r\n");
+    }
+
     void Close() { report.ReleaseBuffer(used); }
 
 private:
@@ -113,33 +129,30 @@ private:
 // faulting function.
 void AppendStackDump(ClString& report, DWORD_PTR eip, DWORD_PTR ebp) {
     DumpWriter writer(report);
-    writer.Put("\r\n\r\n  EIP: ");
-    writer.PutAddress(eip);
-    writer.Put("\r\n");
+    writer.PutInstruction(eip);
     DWORD_PTR frame = ebp;
-    for (int i = 0; i < kMaxFrames; ++i) {
+    for (int i = 0; i < kChainFrames; ++i) {
         writer.EnsureRoom();
-        DWORD_PTR link[2];  // The saved frame pointer, then the return address.
-        if (!ReadStackWords(frame, link, 2)) {
+        FaultChainFrame read;
+        if (!ReadChainFrame(frame, read, frame)) {
             writer.Put(kEndOfStack);
             break;
         }
-        writer.PutAddress(link[1]);
-        writer.Put("  ");
-        for (int k = 0; k < kWordsPerFrame; ++k) {
-            DWORD_PTR word;
-            if (!ReadStackWords(frame + (2 + k) * sizeof(DWORD_PTR), &word, 1)) {
-                writer.Put(" X");
-                break;
-            }
-            writer.Put("  ");
-            writer.PutAddress(word);
-        }
-        if (link[1] != 0) {
-            writer.PutModuleOf(link[1]);
-        }
-        writer.Put("\r\n");
-        frame = link[0];
+        writer.PutFrame(read);
+    }
+    writer.Close();
+}
+
+void AppendStackDump(ClString& report, DWORD_PTR eip, const FaultChain& chain) {
+    DumpWriter writer(report);
+    writer.PutInstruction(eip);
+    for (int i = 0; i < chain.frameCount; ++i) {
+        writer.EnsureRoom();
+        writer.PutFrame(chain.frames[i]);
+    }
+    if (chain.frameCount < kChainFrames) {
+        writer.EnsureRoom();
+        writer.Put(kEndOfStack);
     }
     writer.Close();
 }
@@ -195,7 +208,12 @@ DWORD GetModuleNameOf(DWORD_PTR address, char* destination, DWORD size) {
                 break;
             }
         }
-        AppendStackDump(report, pointers->ContextRecord->Eip, pointers->ContextRecord->Ebp);
+        const FaultChain* chain = GetFaultChain(pointers);
+        if (chain != nullptr) {
+            AppendStackDump(report, pointers->ContextRecord->Eip, *chain);
+        } else {
+            AppendStackDump(report, pointers->ContextRecord->Eip, pointers->ContextRecord->Ebp);
+        }
     }
     throw new ClStructuredException(report);
 }

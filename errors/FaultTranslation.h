@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "base/ClString.h"
+#include "platform/FaultChain.h"
 
 // The program's fault translator: builds the crash report (headline, the kind
 // of fault, the faulting address and a dump of the frame chain) and throws it
@@ -14,6 +15,9 @@
 // chain that starts at frame pointer `ebp`. Words of the stack are read so
 // that an unreadable one only ends the dump, never faults.
 void AppendStackDump(ClString& report, DWORD_PTR eip, DWORD_PTR ebp);
+// The same dump of a chain that was read earlier, while the faulting frames
+// were still on the stack.
+void AppendStackDump(ClString& report, DWORD_PTR eip, const FaultChain& chain);
 
 // Writes the file name of the module that holds `address` into destination
 // (size bytes, terminator included), or "<unknown>" cut to fit when no module

@@ -6,6 +6,7 @@
 // calls the thread's translator, which throws. The program is compiled with
 // -fnon-call-exceptions, so the exception unwinds from the handler through the
 // signal frame into the code that faulted, and from there like any other.
+#include "platform/FaultChain.h"
 #include "platform/FaultTranslator.h"
 #include "platform/GuardReport.h"
 #include "platform/GuardedCall.h"
@@ -386,6 +387,10 @@ FaultTranslator SetFaultTranslator(FaultTranslator translator) {
     t_translator = translator;
     return previous;
 }
+
+// The translator runs inside the signal handler, below the faulting code's
+// frames or on a stack of its own: the report reads their chain where it is.
+const FaultChain* GetFaultChain(const EXCEPTION_POINTERS* /*pointers*/) { return nullptr; }
 
 // The fault signals unwind through every library's unwind tables, so a
 // guarded call is a plain call; it only marks its frame for the report.

@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include "platform/FaultChain.h"
 #include "platform/FaultTranslator.h"
 
 // One registration record chained at fs:[0] for the lifetime of the object,
@@ -24,6 +25,8 @@ public:
 
     FaultTranslator GetTranslator() const { return translator; }
     FaultTranslator SetTranslator(FaultTranslator newTranslator);
+    // The chain kept with the fault whose pointers record is `pointers`, or null.
+    const FaultChain* KeptChain(const EXCEPTION_POINTERS* pointers) const;
 
 private:
     // The system's view of the frame: the record it walks from fs:[0].
@@ -56,4 +59,8 @@ private:
     EXCEPTION_RECORD faultRecord;
     CONTEXT faultContext;
     EXCEPTION_POINTERS faultPointers;
+    // Read by a guarded call's handler before it resumes the thread over the
+    // faulting frames; any other fault leaves its chain on the stack.
+    FaultChain faultChain;
+    bool chainKept;
 };

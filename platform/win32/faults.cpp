@@ -304,7 +304,9 @@ ClFaultFrame::ClFaultFrame()
       guardPageSpent(false),
       faultRecord(),
       faultContext(),
-      faultPointers() {
+      faultPointers(),
+      faultChain(),
+      chainKept(false) {
     FindProgramCode();
     asm volatile("movl %%fs:0, %0" : "=r"(registration.next));
     asm volatile("movl %0, %%fs:0" : : "r"(&registration) : "memory");
@@ -327,6 +329,7 @@ void ClFaultFrame::Keep(const EXCEPTION_RECORD& record, CONTEXT& context) {
     faultContext = context;
     faultPointers.ExceptionRecord = &faultRecord;
     faultPointers.ContextRecord = &faultContext;
+    chainKept = false;
     if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
         guardPageSpent = true;
     }
@@ -335,6 +338,10 @@ void ClFaultFrame::Keep(const EXCEPTION_RECORD& record, CONTEXT& context) {
         // floating-point instruction.
         context.FloatSave.StatusWord &= ~kFpuFaultBits;
     }
+}
+
+const FaultChain* ClFaultFrame::KeptChain(const EXCEPTION_POINTERS* pointers) const {
+    return chainKept && pointers == &faultPointers ? &faultChain : nullptr;
 }
 
 ClFaultFrame* ClFaultFrame::OfThisThread() { return static_cast<ClFaultFrame*>(TlsGetValue(g_frameSlot)); }
@@ -363,6 +370,11 @@ void ClFaultFrame::ArmGuardPage() {
         reset();
     }
     guardPageSpent = false;
+}
+
+const FaultChain* GetFaultChain(const EXCEPTION_POINTERS* pointers) {
+    ClFaultFrame* frame = ClFaultFrame::OfThisThread();
+    return frame ? frame->KeptChain(pointers) : nullptr;
 }
 
 FaultTranslator SetFaultTranslator(FaultTranslator translator) {

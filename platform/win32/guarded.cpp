@@ -11,17 +11,18 @@
 // call, which the caller's unwind data describes, and unwinds like any other.
 // Nothing of the faulting code's frames is needed, so a library without frame
 // pointers or unwind data cannot hide the way back.
+//
+// The translator builds its report on the stack from the guard downwards,
+// over the faulting code's frames, so the handler reads the frame chain for
+// the report before it resumes the thread, while those frames are still there.
+#include "platform/FaultChain.h"
 #include "platform/GuardedCall.h"
-#include "platform/GuardReport.h"
 #include "platform/win32/FaultFrame.h"
 
 #include <stddef.h>
 #include <stdint.h>
 
 namespace {
-
-// More than the translator takes to build its report.
-const uintptr_t kReportStack = 64 * 1024;
 
 // What RunGuarded pushes, from the record at the stack pointer upwards. The
 // offsets are used by the assembly below.
@@ -38,6 +39,31 @@ static_assert(offsetof(GuardRecord, edi) == 8 && offsetof(GuardRecord, esi) == 1
                   offsetof(GuardRecord, ebx) == 16 && offsetof(GuardRecord, ebp) == 20 &&
                   offsetof(GuardRecord, returnAddress) == 24 && sizeof(GuardRecord) == 28,
               "the assembly reads the fields at these offsets");
+
+// The faulting code's part of the chain is followed from the fault's frame
+// pointer as long as it climbs within the stack between the fault and the
+// guard. Where it breaks off, or where the fault left no frame pointer there
+// (code that uses the register as it likes), the walk goes on from the
+// guard's frame, whose slot holds the caller's frame pointer: the program's
+// own frames are always shown.
+void ReadChainBelowGuard(FaultChain& chain, DWORD_PTR framePointer, DWORD_PTR stackPointer,
+                         DWORD_PTR guardFrame) {
+    chain.frameCount = 0;
+    DWORD_PTR frame = framePointer;
+    DWORD_PTR next = 0;
+    while (frame >= stackPointer && frame < guardFrame && chain.frameCount < kChainFrames &&
+           ReadChainFrame(frame, chain.frames[chain.frameCount], next)) {
+        ++chain.frameCount;
+        if (next <= frame) {
+            break;
+        }
+        frame = next;
+    }
+    frame = guardFrame;
+    while (chain.frameCount < kChainFrames && ReadChainFrame(frame, chain.frames[chain.frameCount], frame)) {
+        ++chain.frameCount;
+    }
+}
 
 }  // namespace
 
@@ -91,16 +117,10 @@ struct GuardDispatch {
             return ExceptionContinueSearch;
         }
         auto* guard = static_cast<GuardRecord*>(establisherFrame);
-        uintptr_t guardFrame = reinterpret_cast<uintptr_t>(&guard->ebp);
         frame->Keep(*record, *context);
-        uintptr_t reportFrame = FrameToReport(context->Ebp, context->Esp, guardFrame);
-        // The report is built on the stack from the guard downwards, over the
-        // faulting code's frames: only those well below are still there to
-        // be read (the deep ones of a stack overflow).
-        if (guardFrame - reportFrame < kReportStack) {
-            reportFrame = guardFrame;
-        }
-        frame->faultContext.Ebp = reportFrame;
+        ReadChainBelowGuard(frame->faultChain, context->Ebp, context->Esp,
+                            reinterpret_cast<DWORD_PTR>(&guard->ebp));
+        frame->chainKept = true;
         // Everything below the record is given up; the stub needs no stack
         // until it has moved back to the caller's.
         context->Esp = reinterpret_cast<DWORD>(guard);
