@@ -143,9 +143,9 @@ bool MgNextLine(MgTextFile* file)
     return any && file->error == MG_OK;
 }
 
-long MgReadSmall(const char* path, char* out, size_t size)
+long MgReadSmallAt(int folder, const char* path, char* out, size_t size)
 {
-    int handle = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    int handle = openat(folder, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (handle < 0) {
         return -1;
     }

@@ -66,9 +66,10 @@ bool MgOpenText(MgTextFile* file, const char* path);
 bool MgNextLine(MgTextFile* file);
 void MgCloseText(MgTextFile* file);
 
-// Reads the start of a small file (a process's status, a lock file) into
-// `out`, zero-terminated; the byte count, or -1 with errno set.
-long MgReadSmall(const char* path, char* out, size_t size);
+// Reads the start of a small file (a process's stat or status) into `out`,
+// zero-terminated, by its path from an open folder, never through a link at
+// its end; the byte count, or -1 with errno set.
+long MgReadSmallAt(int folder, const char* path, char* out, size_t size);
 
 // The next whitespace-separated word at `*cursor`, with its length; null at
 // the end of the text. `*cursor` moves past the word.

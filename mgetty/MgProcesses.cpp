@@ -61,30 +61,11 @@ bool MgLineOfCommand(const char* const* arguments, uint32_t count, char* line)
     return false;
 }
 
-// Reads a small file of a process's /proc folder; its length, or -1.
-static long ReadAt(int folder, const char* file, char* out, size_t size)
-{
-    int handle = openat(folder, file, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
-    if (handle < 0) {
-        return -1;
-    }
-    ssize_t count;
-    do {
-        count = read(handle, out, size - 1);
-    } while (count < 0 && errno == EINTR);
-    close(handle);
-    if (count < 0) {
-        return -1;
-    }
-    out[count] = 0;
-    return count;
-}
-
 // Reads a stat file of the process table, by its path from `folder`.
 static bool ReadStat(int folder, const char* file, int32_t pid, MgProcess* process, char* name, size_t nameSize)
 {
     char text[1024];
-    if (ReadAt(folder, file, text, sizeof(text)) <= 0) {
+    if (MgReadSmallAt(folder, file, text, sizeof(text)) <= 0) {
         return false;
     }
     // The name stands in parentheses and may hold anything, parentheses too:
@@ -160,7 +141,7 @@ bool MgHasDeviceOpen(int folder, uint64_t rdev)
 static void ReadMgettyLine(int folder, MgProcess* process)
 {
     char text[4096];
-    long size = ReadAt(folder, "cmdline", text, sizeof(text));
+    long size = MgReadSmallAt(folder, "cmdline", text, sizeof(text));
     if (size <= 0) {
         return;
     }

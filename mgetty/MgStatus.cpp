@@ -208,16 +208,11 @@ static bool HangUpPending(const MgRun* run, int32_t pid)
         return false;
     }
     char text[2048];
-    int handle = openat(folder, "status", O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    long count = MgReadSmallAt(folder, "status", text, sizeof(text));
     close(folder);
-    ssize_t count = handle >= 0 ? read(handle, text, sizeof(text) - 1) : -1;
-    if (handle >= 0) {
-        close(handle);
-    }
     if (count <= 0) {
         return false;
     }
-    text[count] = 0;
     static const char* const kPending[] = {"\nSigPnd:", "\nShdPnd:"};
     for (const char* field : kPending) {
         const char* at = strstr(text, field);
