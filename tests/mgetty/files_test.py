@@ -52,7 +52,8 @@ class Files(unittest.TestCase):
             (units("tty\\x2dusb", "serial-by\\x2did-usb\\x2dM", "ttyS1", "-x", "a--b"),
              ["serial-by-id-usb-M", "tty-usb", "ttyS1"]),
             ({"etc/inittab": "a:2:off:/sbin/mgetty ttyS5\nb:2:respawn:/sbin/agetty ttyS6\n"
-                             "# c:2:respawn:/sbin/mgetty ttyS8\nc:2:respawn:/sbin/mgetty -n 3 -x 9 -- ttyS7\n"}, ["ttyS7"]),
+                             "# c:2:respawn:/sbin/mgetty ttyS8\nc:2:respawn:/sbin/mgetty -n 3 -x 9 -- ttyS7\n"
+                             "d:2:respawn:/sbin/vgetty /dev/serial/by-id/usb-M\n"}, ["serial-by-id-usb-M", "ttyS7"]),
             ({CONFIG: "port ttyS0\\\nport ttyS1\nport ttyS2\n"}, ["ttyS2"]),
             ({}, []),
         ]
@@ -84,14 +85,6 @@ class Files(unittest.TestCase):
                 supervisor = self.supervisor({CONFIG: "port ttyS0\n", "etc/mgetty/login.config": text})
                 os.chmod(os.path.join(self.root, "etc/mgetty/login.config"), mode)
                 self.assertEqual(supervisor.fields("ttyS0")[2], expected)
-
-    def test_a_line_on_a_link_takes_mgettys_names_for_its_files(self):
-        supervisor = self.supervisor({CONFIG: "# USB modem\nport serial/by-id/usb-M\n",
-                                      "etc/inittab": "U:2:respawn:/sbin/vgetty /dev/serial/by-id/usb-M\n"})
-        self.assertEqual(supervisor.names(), ["serial-by-id-usb-M"])
-        self.assertEqual(supervisor.fields("serial-by-id-usb-M"), ("modem", True, "TERM", "USB modem"))
-        self.assertEqual(supervisor.set_enabled("serial-by-id-usb-M", False), 0)
-        self.assertTrue(os.path.isfile(os.path.join(self.root, "etc/nologin.serial-by-id-usb-M")))
 
     def test_huge_and_garbled_configs_read_sanely(self):
         huge = "#" * 3_000_000 + "\nport " + "x" * 100_000 + "\n" + "".join(f"port ttyS{i}\n" for i in range(5000))
