@@ -46,6 +46,18 @@ uint32_t MgSetRoot(const char* root)
     }
     memcpy(g_root, root, length);
     g_root[length] = 0;
+    // Run by root, the library writes and signals by what it reads under the
+    // root: a root that another user owns or may write to would steer it.
+    struct stat info;
+    if (length > 0 && geteuid() == 0) {
+        if (stat(g_root, &info) != 0) {
+            return MgErrorFromErrno(errno);
+        }
+        bool othersWrite = (info.st_mode & S_IWOTH) != 0 || ((info.st_mode & S_IWGRP) != 0 && info.st_gid != 0);
+        if (!S_ISDIR(info.st_mode) || info.st_uid != 0 || othersWrite) {
+            return MG_ERROR_ACCESS_DENIED;
+        }
+    }
     return MG_OK;
 }
 

@@ -37,7 +37,8 @@ enum : uint32_t {
 
 // Every path the library reads or writes lies under the root: the folder
 // named by SUPRV_ROOT where it is set, else "/". A root of "" or "/" adds
-// nothing to a path.
+// nothing to a path. Run by root, the library takes only a root folder that
+// root owns and no other user may write to.
 uint32_t MgSetRoot(const char* root);
 // The root followed by the formatted absolute path, into `out` of
 // MG_PATH_SIZE bytes; false when it does not fit.

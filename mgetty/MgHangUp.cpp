@@ -91,13 +91,15 @@ static bool ReadAgain(int folder, int32_t pid, MgProcess* process)
     return MgReadProcessAt(folder, pid, process, name, sizeof(name));
 }
 
-// Whether a member is still alive: the same process, not yet a zombie. A
-// member cut off from the line by its hang-up is still followed until it
-// has ended.
-static bool StillAlive(const Member& member, MgProcess* now)
+// Whether a member is still part of the call: the same process, not yet a
+// zombie, and still of the call's session (or still its lock holder). A
+// member that the hang-up of the line has cut off from the line keeps its
+// session, and is followed until it has ended; one that has left the
+// session is let go.
+static bool StillInCall(const Call& call, const Member& member, MgProcess* now)
 {
     return ReadAgain(member.folder, member.process.pid, now) && now->start == member.process.start &&
-           now->state != 'Z';
+           now->state != 'Z' && (call.session != 0 ? now->session == call.session : now->pid == call.holder);
 }
 
 static void Track(Members* members, int folder, const MgProcess& process)
@@ -122,7 +124,7 @@ static bool Refresh(const Call& call, Members* members)
     uint32_t kept = 0;
     for (uint32_t i = 0; i < members->count; ++i) {
         MgProcess now;
-        if (StillAlive(members->list[i], &now)) {
+        if (StillInCall(call, members->list[i], &now)) {
             members->list[kept] = members->list[i];
             members->list[kept++].process.tpgid = now.tpgid;
         } else {
@@ -182,11 +184,11 @@ static void Release(Members* members)
 
 // Signals one member, after reading it once more; MG_OK also when it is
 // gone or left alone.
-static uint32_t Signal(const Member& member, int signal)
+static uint32_t Signal(const Call& call, const Member& member, int signal)
 {
     MgProcess now;
     const int32_t pid = member.process.pid;
-    if (pid == 1 || pid == getpid() || !StillAlive(member, &now) || now.pgrp == getpgrp()) {
+    if (pid == 1 || pid == getpid() || !StillInCall(call, member, &now) || now.pgrp == getpgrp()) {
         return MG_OK;
     }
     // The folder stands for the process itself, so the signal cannot reach
@@ -238,17 +240,17 @@ static uint32_t Act(const Call& call, Members* members, Step step)
         const bool leads = member.process.pid == call.session || member.process.pid == call.holder;
         const bool inForeground = foreground > 0 && member.process.pgrp == foreground;
         if (step == STEP_HANG_UP && (leads || inForeground)) {
-            result = Signal(member, SIGHUP);
+            result = Signal(call, member, SIGHUP);
             if (result == MG_OK && inForeground) {
-                result = Signal(member, SIGCONT);
+                result = Signal(call, member, SIGCONT);
             }
         } else if (step == STEP_TERMINATE) {
-            result = Signal(member, SIGTERM);
+            result = Signal(call, member, SIGTERM);
             if (result == MG_OK) {
-                result = Signal(member, SIGCONT);
+                result = Signal(call, member, SIGCONT);
             }
         } else if (step == STEP_KILL) {
-            result = Signal(member, SIGKILL);
+            result = Signal(call, member, SIGKILL);
         }
     }
     return result;

@@ -31,9 +31,10 @@
 //                      device node is missing or no terminal.
 //   Monitoring         an mgetty waits on the line.
 //
-// A lock file counts only when it is a regular file that names a live
-// process with the line open: the lock folder is writable by everyone, so
-// anything else is stale or forged.
+// A lock file counts only when it is a regular file, owned by root or by
+// the user of the live process it names, and that process has the line
+// open: the lock folder is writable by everyone, so anything else is stale
+// or forged.
 //
 // The user is the one utmp names for the line, as login and pppd (with its
 // "login" option, under the peer's name) record it, while the process the
@@ -191,8 +192,13 @@ int32_t MgLockHolder(const MgRun* run, const MgLine* line, uint64_t rdev, char* 
     if (folder < 0) {
         return 0;
     }
+    // A lock is written by its holder: one that another user wrote for
+    // someone else's process is forged. The folder belongs to the
+    // process's user.
+    struct stat process;
     MgProcess holder;
-    bool holds = MgReadProcessAt(folder, static_cast<int32_t>(pid), &holder, name, nameSize) &&
+    bool holds = fstat(folder, &process) == 0 && (info.st_uid == 0 || info.st_uid == process.st_uid) &&
+                 MgReadProcessAt(folder, static_cast<int32_t>(pid), &holder, name, nameSize) &&
                  holder.state != 'Z' && MgHasDeviceOpen(folder, rdev);
     close(folder);
     *age = static_cast<long>(time(nullptr) - info.st_mtime);
@@ -203,14 +209,10 @@ int32_t MgLockHolder(const MgRun* run, const MgLine* line, uint64_t rdev, char* 
 // for the whole process.
 static bool HangUpPending(const MgRun* run, int32_t pid)
 {
-    int folder = MgOpenProcess(run, pid);
-    if (folder < 0) {
-        return false;
-    }
+    char file[32];
     char text[2048];
-    long count = MgReadSmallAt(folder, "status", text, sizeof(text));
-    close(folder);
-    if (count <= 0) {
+    snprintf(file, sizeof(file), "%d/status", pid);
+    if (run->procFolder < 0 || MgReadSmallAt(run->procFolder, file, text, sizeof(text)) <= 0) {
         return false;
     }
     static const char* const kPending[] = {"\nSigPnd:", "\nShdPnd:"};

@@ -97,6 +97,17 @@ class Files(unittest.TestCase):
             with self.subTest(config=config):
                 self.assertEqual(self.supervisor({CONFIG: config}).names(), result)
 
+    @unittest.skipUnless(os.geteuid() == 0, "only root distrusts a root folder")
+    def test_root_takes_no_root_folder_another_user_may_change(self):
+        supervisor = self.supervisor({CONFIG: "port ttyS0\n"})
+        for mode, owner in ((0o777, 0), (0o775, 65534), (0o700, 65534)):
+            with self.subTest(mode=oct(mode), owner=owner):
+                os.chmod(self.root, mode)
+                os.chown(self.root, owner, owner)
+                self.assertEqual(supervisor.names(), 5)
+        os.chown(self.root, 0, 0)
+        self.assertEqual(supervisor.names(), ["ttyS0"])
+
     def test_nologin_file_is_the_server_switch(self):
         nologin = "etc/nologin.ttyS0"
         kinds = {"file": os.path.isfile, "folder": os.path.isdir, "link": os.path.islink, None: lambda path: False}

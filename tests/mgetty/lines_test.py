@@ -175,7 +175,7 @@ class Guards(unittest.TestCase):
         time.sleep(0.2)  # Until it has the line.
         return process.pid
 
-    def lock(self, pid, age=0, through_link=False):
+    def lock(self, pid, age=0, through_link=False, owner=0):
         path = os.path.join(self.root, LOCK)
         if through_link:
             os.symlink(os.path.join(self.root, "run/elsewhere"), path)
@@ -183,6 +183,7 @@ class Guards(unittest.TestCase):
         with open(path, "w") as lock:
             lock.write(f"{pid:10d}\n")
         os.utime(path, (time.time() - age, time.time() - age))
+        os.chown(path, owner, -1)
 
     def log_in(self, pid, user):
         utmp = os.path.join(self.root, "var/run/utmp")
@@ -206,6 +207,8 @@ class Guards(unittest.TestCase):
             "a lock naming process 1": (lambda: (self.mgetty(), self.lock(1)), "Monitoring", "", []),
             "a lock that is a link": (lambda: (self.mgetty(), self.lock(self.start("cu", ["60"], "open"),
                                                                          through_link=True)), "Monitoring", "", []),
+            "a lock another user wrote for root's process": (lambda: (self.mgetty(), self.lock(
+                self.start("cu", ["60"], "open"), owner=65534)), "Monitoring", "", []),
             "a call out holding the lock": (lambda: self.lock(self.start("cu", ["60"], "open")), "Connected", "",
                                             ["cu"]),
             "mgetty in its modem's initialisation": (lambda: self.mgetty(holding_lock_for=5), "Monitoring", "", []),
