@@ -105,6 +105,18 @@ bool MgReadListed(const MgRun* run, int32_t pid, MgProcess* process, char* name,
     return run->procFolder >= 0 && ReadStat(run->procFolder, file, pid, process, name, nameSize);
 }
 
+bool MgProcessUsers(int folder, uint32_t* real, uint32_t* effective)
+{
+    // Not the folder's owner, which a process that makes itself undumpable
+    // turns into root.
+    char text[2048];
+    if (MgReadSmallAt(folder, "status", text, sizeof(text)) <= 0) {
+        return false;
+    }
+    const char* at = strstr(text, "\nUid:");
+    return at != nullptr && sscanf(at + 5, "%u %u", real, effective) == 2;
+}
+
 int MgOpenProcess(const MgRun* run, int32_t pid)
 {
     if (run->procFolder < 0 || pid <= 0) {
@@ -214,12 +226,26 @@ uint32_t MgReadProcesses(MgRun* run)
         if (process.tty == 0 && process.kind != MG_PROCESS_MGETTY) {
             continue;
         }
-        if (process.kind == MG_PROCESS_MGETTY) {
+        if (process.kind != MG_PROCESS_OTHER) {
+            // A getty runs as root: a user's program of that name (a
+            // caller's shell renamed, say) is no getty, neither shown as
+            // one nor spared a hang-up.
             int folder = MgOpenProcess(run, pid);
-            if (folder >= 0) {
+            uint32_t real;
+            uint32_t effective;
+            if (folder < 0 || !MgProcessUsers(folder, &real, &effective) || real != 0 || effective != 0) {
+                process.kind = MG_PROCESS_OTHER;
+            } else if (process.kind == MG_PROCESS_MGETTY) {
                 ReadMgettyLine(folder, &process);
+            }
+            if (folder >= 0) {
                 close(folder);
             }
+            if (process.tty == 0 && process.kind != MG_PROCESS_MGETTY) {
+                continue;
+            }
+        }
+        if (process.kind == MG_PROCESS_MGETTY) {
             result = MgAddLine(run, process.line, strlen(process.line), MG_FROM_PROCESS);
         }
         void* processes = run->processes;

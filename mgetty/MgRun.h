@@ -143,6 +143,8 @@ bool MgReadProcessAt(int folder, int32_t pid, MgProcess* process, char* name, si
 bool MgReadListed(const MgRun* run, int32_t pid, MgProcess* process, char* name, size_t nameSize);
 // Opens the /proc folder of a process of the run's table; -1 when it is gone.
 int MgOpenProcess(const MgRun* run, int32_t pid);
+// The real and effective user of the process whose /proc folder is open.
+bool MgProcessUsers(int folder, uint32_t* real, uint32_t* effective);
 // Whether the process whose /proc folder is open has a file open on the device `rdev`.
 bool MgHasDeviceOpen(int folder, uint64_t rdev);
 // The line an mgetty command line names: its first argument that is no

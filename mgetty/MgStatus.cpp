@@ -193,11 +193,12 @@ int32_t MgLockHolder(const MgRun* run, const MgLine* line, uint64_t rdev, char* 
         return 0;
     }
     // A lock is written by its holder: one that another user wrote for
-    // someone else's process is forged. The folder belongs to the
-    // process's user.
-    struct stat process;
+    // someone else's process is forged.
+    uint32_t real;
+    uint32_t effective;
     MgProcess holder;
-    bool holds = fstat(folder, &process) == 0 && (info.st_uid == 0 || info.st_uid == process.st_uid) &&
+    bool holds = MgProcessUsers(folder, &real, &effective) &&
+                 (info.st_uid == 0 || info.st_uid == real || info.st_uid == effective) &&
                  MgReadProcessAt(folder, static_cast<int32_t>(pid), &holder, name, nameSize) &&
                  holder.state != 'Z' && MgHasDeviceOpen(folder, rdev);
     close(folder);

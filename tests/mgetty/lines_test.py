@@ -141,6 +141,7 @@ class Guards(unittest.TestCase):
 
     def lay_out(self):
         self.root = tempfile.mkdtemp()
+        os.chmod(self.root, 0o755)  # Open to the stand-ins that run as another user.
         self.addCleanup(shutil.rmtree, self.root)
         for folder in ("etc/mgetty", "var/lock", "var/run", "run", "dev", "bin"):
             os.makedirs(os.path.join(self.root, folder))
@@ -160,7 +161,7 @@ class Guards(unittest.TestCase):
         self.supervisor = Supervisor(os.path.join(BUILD, "mgetty", "librasapi32.so"), self.root)
         self.processes = {}
 
-    def start(self, name, arguments, on_line=None, ignore_hang_up=False):
+    def start(self, name, arguments, on_line=None, ignore_hang_up=False, user=None):
         """Starts a stand-in; on_line is "terminal" (the line is its controlling terminal), "open", or None."""
         def enter():
             # A new session's leader takes the first terminal it opens as its own.
@@ -168,6 +169,9 @@ class Guards(unittest.TestCase):
                 os.dup2(os.open(self.tty, os.O_RDWR | (os.O_NOCTTY if on_line == "open" else 0)), 0)
             if ignore_hang_up:
                 signal.signal(signal.SIGHUP, signal.SIG_IGN)
+            if user is not None:
+                os.setgid(user)
+                os.setuid(user)
         process = subprocess.Popen([os.path.join(self.root, "bin", name), *arguments], preexec_fn=enter,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         self.addCleanup(lambda: process.poll() is not None or (process.kill(), process.wait()))
@@ -216,6 +220,8 @@ class Guards(unittest.TestCase):
                                                    "", []),
             "agetty waiting for a name": (lambda: self.start("agetty", ["60"], "terminal"), "Monitoring failed", "",
                                           []),
+            "a caller's program named agetty": (lambda: self.start("agetty", ["60"], "terminal", user=65534),
+                                                 "Connected", "", ["agetty"]),
             "a caller who ignores SIGHUP": (lambda: self.log_in(self.start("sh", ["60"], "terminal", True), "dave"),
                                             "Connected", "dave", ["sh"]),
             "util-linux's login and its child": (lambda: self.log_in(self.start("login", ["-c", login % self.tty]),
