@@ -150,21 +150,20 @@ static bool Refresh(const Call& call, Members* members)
     rewinddir(table);
     struct dirent* entry;
     while ((entry = readdir(table)) != nullptr) {
-        char* end;
-        long pid = strtol(entry->d_name, &end, 10);
-        if (*end != 0 || pid <= 0 || pid > INT32_MAX) {
+        const int32_t pid = MgProcessNumber(entry->d_name);
+        if (pid <= 0) {
             continue;
         }
         // A first look by number; a process that seems part of the call is
         // then opened and read again through its own folder.
         MgProcess process;
         char name[16];
-        if (!MgReadListed(call.run, static_cast<int32_t>(pid), &process, name, sizeof(name)) ||
+        if (!MgReadListed(call.run, pid, &process, name, sizeof(name)) ||
             process.tty != call.tty || process.session != call.session) {
             continue;
         }
-        int folder = MgOpenProcess(call.run, static_cast<int32_t>(pid));
-        if (folder >= 0 && ReadAgain(folder, static_cast<int32_t>(pid), &process) && InCall(call, folder, process)) {
+        int folder = MgOpenProcess(call.run, pid);
+        if (folder >= 0 && ReadAgain(folder, pid, &process) && InCall(call, folder, process)) {
             Track(members, folder, process);
         } else if (folder >= 0) {
             close(folder);

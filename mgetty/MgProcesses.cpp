@@ -167,12 +167,12 @@ static void ReadMgettyLine(int folder, MgProcess* process)
     }
 }
 
-static bool IsNumber(const char* text)
+int32_t MgProcessNumber(const char* entry)
 {
-    if (*text == 0 || strlen(text) > 9) {
-        return false;
+    if (*entry == 0 || strlen(entry) > 9 || entry[strspn(entry, "0123456789")] != 0) {
+        return 0;
     }
-    return text[strspn(text, "0123456789")] == 0;
+    return static_cast<int32_t>(atoi(entry));
 }
 
 // The root's /proc, opened for the run when it is a process table: what a
@@ -210,13 +210,13 @@ uint32_t MgReadProcesses(MgRun* run)
     rewinddir(table);
     struct dirent* entry;
     while (result == MG_OK && (entry = readdir(table)) != nullptr) {
-        if (!IsNumber(entry->d_name)) {
+        const int32_t pid = MgProcessNumber(entry->d_name);
+        if (pid <= 0) {
             continue;
         }
         // One read a process: its folder is opened only for an mgetty's command line.
         MgProcess process;
         char name[16];
-        const int32_t pid = static_cast<int32_t>(atoi(entry->d_name));
         if (!MgReadListed(run, pid, &process, name, sizeof(name))) {
             continue;
         }

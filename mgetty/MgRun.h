@@ -139,6 +139,8 @@ uint32_t MgReadLogins(MgRun* run);
 // Reads the stat file of the process whose /proc folder is open as
 // `folder`, with its name; false when it is gone or unreadable.
 bool MgReadProcessAt(int folder, int32_t pid, MgProcess* process, char* name, size_t nameSize);
+// The process an entry of /proc stands for; 0 for an entry that is no process.
+int32_t MgProcessNumber(const char* entry);
 // Reads the stat file of a process of the run's table by its number.
 bool MgReadListed(const MgRun* run, int32_t pid, MgProcess* process, char* name, size_t nameSize);
 // Opens the /proc folder of a process of the run's table; -1 when it is gone.
