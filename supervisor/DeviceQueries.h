@@ -1,4 +1,4 @@
-// What the supervisor says about one device's connection: its status, its user and the status's words.
+// A device's connection as the supervisor reports it, its status and its user, and the words for a status.
 #pragma once
 
 #include <stdint.h>
