@@ -5,12 +5,12 @@
 #include <string.h>
 
 #include "app/ClCmdLine.h"
+#include "app/DevicePass.h"
 #include "base/Resources.h"
 #include "errors/ClException.h"
 #include "errors/ConsoleOutput.h"
 #include "errors/MessageBoxes.h"
 #include "resources/Version.h"
-#include "supervisor/DevicePass.h"
 
 namespace {
 

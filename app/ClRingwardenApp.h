@@ -3,13 +3,13 @@
 
 #include <windows.h>
 
+#include "app/DeviceCommand.h"
 #include "base/ClArray.h"
 #include "base/ClDeviceSelector.h"
 #include "base/ClString.h"
 #include "base/ClStringRange.h"
 #include "platform/ExitCodes.h"
 #include "supervisor/ClSupervisor.h"
-#include "supervisor/DeviceCommand.h"
 
 // The one binding of the supervisor for the run, plus what the command line
 // asked for. Destroying it releases the type filter and the selectors, then

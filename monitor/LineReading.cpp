@@ -5,7 +5,7 @@
 
 #include "base/Resources.h"
 #include "errors/ClException.h"
-#include "supervisor/DeviceCommands.h"
+#include "supervisor/DeviceQueries.h"
 #include "supervisor/DeviceWalk.h"
 
 namespace {

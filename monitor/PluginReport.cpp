@@ -3,7 +3,7 @@
 
 #include <stdio.h>
 
-#include "supervisor/DeviceCommands.h"
+#include "supervisor/DeviceQueries.h"
 #include "supervisor/SupervisorApi.h"
 
 namespace {

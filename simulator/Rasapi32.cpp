@@ -110,7 +110,7 @@ SIM_EXPORT uint32_t WINAPI SuprvInitialize(uint32_t* zero)
     SimStateFree(&g_state);
     g_ready = false;
     uint32_t result = SimLoad(&g_state);
-    if (result != SIM_OK) {
+    if (result != SUPRV_OK) {
         SimStateFree(&g_state);
         return result;
     }
@@ -121,37 +121,37 @@ SIM_EXPORT uint32_t WINAPI SuprvInitialize(uint32_t* zero)
         return result;
     }
     g_ready = true;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 #if !defined(SIM_WITHOUT_DEINITIALIZE)
 SIM_EXPORT uint32_t WINAPI SuprvDeInitialize(void)
 {
     if (!g_ready) {
-        return SIM_ERROR_NOT_READY;
+        return SUPRV_ERROR_NOT_READY;
     }
     CrashIfAsked(SIM_FN_DEINITIALIZE);
     SimStateFree(&g_state);
     g_ready = false;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 #endif
 
 SIM_EXPORT uint32_t WINAPI SuprvEnumAccessInfo(char* buffer, uint32_t* byteCount, uint32_t* nameCount)
 {
     if (byteCount == nullptr || nameCount == nullptr) {
-        return SIM_ERROR_INVALID_PARAMETER;
+        return SUPRV_ERROR_INVALID_PARAMETER;
     }
     if (!g_ready) {
         *byteCount = 0;
         *nameCount = 0;
-        return SIM_ERROR_NOT_READY;
+        return SUPRV_ERROR_NOT_READY;
     }
     CrashIfAsked(SIM_FN_ENUM);
     if (g_state.faults.enumerationFails) {
         *byteCount = 0;
         *nameCount = 0;
-        return SIM_ERROR_GEN_FAILURE;
+        return SUPRV_ERROR_GEN_FAILURE;
     }
     // The names one after another, each ended by a zero byte. An empty list
     // is reported as two zero bytes, the mark of a list with nothing in it,
@@ -164,13 +164,13 @@ SIM_EXPORT uint32_t WINAPI SuprvEnumAccessInfo(char* buffer, uint32_t* byteCount
         needed = 2;
     }
     if (needed > 0xFFFFFFFFu) {
-        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     uint32_t names = g_state.count + g_state.faults.extraNames;
     if (buffer == nullptr || *byteCount < needed) {
         *byteCount = static_cast<uint32_t>(needed);
         *nameCount = names;
-        return SIM_ERROR_INSUFFICIENT_BUFFER;
+        return SUPRV_ERROR_INSUFFICIENT_BUFFER;
     }
     char* out = buffer;
     for (uint32_t i = 0; i < g_state.count; ++i) {
@@ -182,38 +182,38 @@ SIM_EXPORT uint32_t WINAPI SuprvEnumAccessInfo(char* buffer, uint32_t* byteCount
     memset(out, 0, static_cast<size_t>(buffer + needed - out));
     *byteCount = static_cast<uint32_t>(needed);
     *nameCount = names;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 SIM_EXPORT uint32_t WINAPI SuprvGetAccessInfo(const char* deviceName, void* record, uint32_t* size)
 {
     if (deviceName == nullptr || size == nullptr) {
-        return SIM_ERROR_INVALID_PARAMETER;
+        return SUPRV_ERROR_INVALID_PARAMETER;
     }
     if (!g_ready) {
-        return SIM_ERROR_NOT_READY;
+        return SUPRV_ERROR_NOT_READY;
     }
     CrashIfAsked(SIM_FN_GET);
     uint32_t position = SimFindDevice(&g_state, deviceName);
     if (position == SIM_NO_DEVICE) {
         *size = 0;
-        return SIM_ERROR_DEVICE_NOT_EXIST;
+        return SUPRV_ERROR_DEVICE_NOT_EXIST;
     }
     uint32_t recordSize = SimRecordSize(&g_state);
     const SimFaults& faults = g_state.faults;
     if (record == nullptr || *size < recordSize) {
         *size = recordSize;
-        return faults.recordSizeSet ? faults.recordSizeResult : SIM_ERROR_INSUFFICIENT_BUFFER;
+        return faults.recordSizeSet ? faults.recordSizeResult : SUPRV_ERROR_INSUFFICIENT_BUFFER;
     }
     uint32_t refused = SimRefusalResult(&faults, SIM_REFUSE_GET, deviceName);
-    if (refused != SIM_OK) {
+    if (refused != SUPRV_OK) {
         return refused;
     }
     SimDevice device;
     SimGetDevice(&g_state, position, &device);
     SimFillRecord(&device, static_cast<unsigned char*>(record), recordSize);
     *size = recordSize;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 // Applies a record handed back to SuprvSetAccessInfo. Only the flags word
@@ -226,7 +226,7 @@ static uint32_t ApplyRecord(SimState* state, SimDevice* device, void* context)
     unsigned char local[SIM_RECORD_SIZE];
     unsigned char* expected = size <= sizeof(local) ? local : static_cast<unsigned char*>(malloc(size));
     if (expected == nullptr) {
-        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     SimFillRecord(device, expected, size);
     bool carried = true;
@@ -237,32 +237,32 @@ static uint32_t ApplyRecord(SimState* state, SimDevice* device, void* context)
         free(expected);
     }
     if (!carried) {
-        return SIM_ERROR_INVALID_DATA;
+        return SUPRV_ERROR_INVALID_DATA;
     }
     if (size < 152) {
-        return SIM_ERROR_INVALID_DATA;
+        return SUPRV_ERROR_INVALID_DATA;
     }
     uint32_t flags = static_cast<uint32_t>(record[148]) | static_cast<uint32_t>(record[149]) << 8 |
                      static_cast<uint32_t>(record[150]) << 16 | static_cast<uint32_t>(record[151]) << 24;
     SimApplyFlags(device, flags);
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 SIM_EXPORT uint32_t WINAPI SuprvSetAccessInfo(void* record)
 {
     if (record == nullptr) {
-        return SIM_ERROR_INVALID_PARAMETER;
+        return SUPRV_ERROR_INVALID_PARAMETER;
     }
     if (!g_ready) {
-        return SIM_ERROR_NOT_READY;
+        return SUPRV_ERROR_NOT_READY;
     }
     CrashIfAsked(SIM_FN_SET);
     const char* name = static_cast<const char*>(record);
     if (memchr(name, 0, SIM_NAME_SIZE) == nullptr) {
-        return SIM_ERROR_INVALID_PARAMETER;
+        return SUPRV_ERROR_INVALID_PARAMETER;
     }
     uint32_t refused = SimRefusalResult(&g_state.faults, SIM_REFUSE_SET, name);
-    if (refused != SIM_OK) {
+    if (refused != SUPRV_OK) {
         return refused;
     }
     return SimCommitDevice(&g_state, name, ApplyRecord, record);
@@ -293,50 +293,50 @@ static uint32_t DropCall(SimState* state, SimDevice* device, void* context)
     if (inCall || device->user[0] != 0) {
         SimDropCall(device);
     }
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 SIM_EXPORT uint32_t WINAPI SuprvRequest(uint32_t code, void* request, uint32_t zero)
 {
     (void)zero;
     if (!g_ready) {
-        return SIM_ERROR_NOT_READY;
+        return SUPRV_ERROR_NOT_READY;
     }
     CrashIfAsked(SIM_FN_REQUEST);
     if (request == nullptr) {
-        return SIM_ERROR_INVALID_PARAMETER;
+        return SUPRV_ERROR_INVALID_PARAMETER;
     }
     if (code == SUPRV_REQUEST_STATUS) {
         SuprvStatusRequest* status = static_cast<SuprvStatusRequest*>(request);
         uint32_t position = DeviceOfRecord(status->device);
         if (position == SIM_NO_DEVICE) {
-            return SIM_ERROR_DEVICE_NOT_EXIST;
+            return SUPRV_ERROR_DEVICE_NOT_EXIST;
         }
         status->status = g_state.devices[position].status;
-        return SIM_OK;
+        return SUPRV_OK;
     }
     if (code == SUPRV_REQUEST_USER) {
         SuprvUserRequest* user = static_cast<SuprvUserRequest*>(request);
         uint32_t position = DeviceOfRecord(user->device);
         if (position == SIM_NO_DEVICE) {
-            return SIM_ERROR_DEVICE_NOT_EXIST;
+            return SUPRV_ERROR_DEVICE_NOT_EXIST;
         }
         SimDevice device;
         SimGetDevice(&g_state, position, &device);
         memcpy(user->user, device.user, sizeof(user->user));
-        return SIM_OK;
+        return SUPRV_OK;
     }
     if (code == SUPRV_REQUEST_DISCONNECT) {
         if (DeviceOfRecord(request) == SIM_NO_DEVICE) {
-            return SIM_ERROR_DEVICE_NOT_EXIST;
+            return SUPRV_ERROR_DEVICE_NOT_EXIST;
         }
         uint32_t refused = SimRefusalResult(&g_state.faults, SIM_REFUSE_DISCONNECT, static_cast<const char*>(request));
-        if (refused != SIM_OK) {
+        if (refused != SUPRV_OK) {
             return refused;
         }
         // The record's own name: catching up with the file may move the devices.
         return SimCommitDevice(&g_state, static_cast<const char*>(request), DropCall, nullptr);
     }
-    return SIM_ERROR_NOT_SUPPORTED;
+    return SUPRV_ERROR_NOT_SUPPORTED;
 }
 #endif

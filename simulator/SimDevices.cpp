@@ -112,10 +112,10 @@ static uint32_t ReserveTexts(SimState* state)
 {
     uint64_t needed = static_cast<uint64_t>(state->textSize) + mostTextBytes;
     if (needed <= state->textCapacity) {
-        return SIM_OK;
+        return SUPRV_OK;
     }
     if (needed > 0xFFFFFFFFu) {
-        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     uint64_t capacity = state->textCapacity < 1024 ? 1024 : state->textCapacity;
     while (capacity < needed) {
@@ -126,11 +126,11 @@ static uint32_t ReserveTexts(SimState* state)
     }
     char* grown = static_cast<char*>(realloc(state->texts, static_cast<size_t>(capacity)));
     if (grown == nullptr) {
-        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     state->texts = grown;
     state->textCapacity = static_cast<uint32_t>(capacity);
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 // Appends the texts of `device` after ReserveTexts, and gives their offset.
@@ -155,11 +155,11 @@ static uint32_t CompactTexts(SimState* state)
 {
     uint64_t capacity = static_cast<uint64_t>(state->textSize - state->textWaste) + mostTextBytes;
     if (capacity > 0xFFFFFFFFu) {
-        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     char* texts = static_cast<char*>(malloc(static_cast<size_t>(capacity)));
     if (texts == nullptr) {
-        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     uint32_t size = 0;
     for (uint32_t i = 0; i < state->count; ++i) {
@@ -174,7 +174,7 @@ static uint32_t CompactTexts(SimState* state)
     state->textSize = size;
     state->textCapacity = static_cast<uint32_t>(capacity);
     state->textWaste = 0;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 // ---- The devices ----
@@ -196,7 +196,7 @@ static uint32_t Reindex(SimState* state, uint32_t wanted)
     }
     uint32_t* index = static_cast<uint32_t*>(calloc(size, sizeof(uint32_t)));
     if (index == nullptr) {
-        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     for (uint32_t i = 0; i < state->count; ++i) {
         IndexInsert(index, size, SimDeviceName(state, i), i);
@@ -204,7 +204,7 @@ static uint32_t Reindex(SimState* state, uint32_t wanted)
     free(state->index);
     state->index = index;
     state->indexSize = size;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 const char* SimDeviceName(const SimState* state, uint32_t position)
@@ -247,22 +247,22 @@ void SimGetDevice(const SimState* state, uint32_t position, SimDevice* device)
 uint32_t SimAddDevice(SimState* state, const SimDevice* device)
 {
     if (device->name[0] == 0 || SimFindDevice(state, device->name) != SIM_NO_DEVICE) {
-        return SIM_ERROR_INVALID_DATA;
+        return SUPRV_ERROR_INVALID_DATA;
     }
     if (state->count == state->capacity) {
         uint32_t capacity = state->capacity == 0 ? 8 : state->capacity * 2;
         void* grown = realloc(state->devices, static_cast<size_t>(capacity) * sizeof(SimEntry));
         if (grown == nullptr) {
-            return SIM_ERROR_NOT_ENOUGH_MEMORY;
+            return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
         }
         state->devices = static_cast<SimEntry*>(grown);
         state->capacity = capacity;
     }
     uint32_t result = ReserveTexts(state);
-    if (result == SIM_OK && (state->count + 1) * 2 > state->indexSize) {
+    if (result == SUPRV_OK && (state->count + 1) * 2 > state->indexSize) {
         result = Reindex(state, state->count + 1);
     }
-    if (result != SIM_OK) {
+    if (result != SUPRV_OK) {
         return result;
     }
     SimEntry* entry = &state->devices[state->count];
@@ -272,20 +272,20 @@ uint32_t SimAddDevice(SimState* state, const SimDevice* device)
     entry->status = device->status;
     IndexInsert(state->index, state->indexSize, SimDeviceName(state, state->count), state->count);
     ++state->count;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 uint32_t SimPutDevice(SimState* state, uint32_t position, const SimDevice* device, SimEntry* replaced)
 {
     if (strncmp(device->name, SimDeviceName(state, position), SIM_NAME_SIZE) != 0) {
-        return SIM_ERROR_INVALID_PARAMETER;  // The index finds the device by its name.
+        return SUPRV_ERROR_INVALID_PARAMETER;  // The index finds the device by its name.
     }
     bool sameTexts = SameTexts(TextsOf(state, position), device);
     if (!sameTexts) {
         // Compacting once the waste outgrows the live texts keeps the cost
         // of a change constant on average.
         uint32_t result = state->textWaste > state->textSize / 2 ? CompactTexts(state) : ReserveTexts(state);
-        if (result != SIM_OK) {
+        if (result != SUPRV_OK) {
             return result;
         }
     }
@@ -298,7 +298,7 @@ uint32_t SimPutDevice(SimState* state, uint32_t position, const SimDevice* devic
     entry->flags = device->flags;
     entry->speed = device->speed;
     entry->status = device->status;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 void SimRestoreDevice(SimState* state, uint32_t position, const SimEntry* replaced)

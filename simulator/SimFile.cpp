@@ -10,7 +10,7 @@ uint32_t SimPathBeside(const char* path, const char* suffix, SimBuffer* out)
     SimBufferAppendText(out, suffix);
     SimBufferAppend(out, "", 1);
     if (out->failed) {
-        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     return SimMakeParents(path);
 }

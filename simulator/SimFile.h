@@ -1,7 +1,7 @@
 // Where the simulated supervisor's state file lives, and the durable file operations it needs.
 //
 // The one part of the simulator written per platform. Every function returns
-// a SimError number.
+// an error number of supervisor/SupervisorErrors.h.
 #pragma once
 
 #include "simulator/SimState.h"
@@ -13,10 +13,10 @@ struct SimFile {
 };
 
 // The state file's path, zero-terminated, in `path`: the one named by the
-// environment, else the user's state folder. SIM_ERROR_BAD_PATH when there is none.
+// environment, else the user's state folder. SUPRV_ERROR_BAD_PATH when there is none.
 uint32_t SimStatePath(SimBuffer* path);
 
-// Opens the state file for reading alone, without the lock; SIM_ERROR_FILE_NOT_FOUND
+// Opens the state file for reading alone, without the lock; SUPRV_ERROR_FILE_NOT_FOUND
 // when it does not exist.
 uint32_t SimOpenForReading(const char* path, SimFile* file);
 

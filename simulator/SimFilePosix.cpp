@@ -14,17 +14,17 @@
 static uint32_t ErrorFromErrno(int error)
 {
     switch (error) {
-    case ENOENT: return SIM_ERROR_FILE_NOT_FOUND;
+    case ENOENT: return SUPRV_ERROR_FILE_NOT_FOUND;
     case ENOTDIR:
-    case ENAMETOOLONG: return SIM_ERROR_BAD_PATH;
+    case ENAMETOOLONG: return SUPRV_ERROR_BAD_PATH;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return SIM_ERROR_ACCESS_DENIED;
-    case ENOMEM: return SIM_ERROR_NOT_ENOUGH_MEMORY;
+    case EISDIR: return SUPRV_ERROR_ACCESS_DENIED;
+    case ENOMEM: return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     case ENOSPC:
-    case EDQUOT: return SIM_ERROR_DISK_FULL;
-    default: return SIM_ERROR_GEN_FAILURE;
+    case EDQUOT: return SUPRV_ERROR_DISK_FULL;
+    default: return SUPRV_ERROR_GEN_FAILURE;
     }
 }
 
@@ -43,16 +43,16 @@ uint32_t SimStatePath(SimBuffer* path)
         SimBufferAppendText(path, home);
         SimBufferAppendText(path, "/.local/state/ringwarden/suprv.state");
     } else {
-        return SIM_ERROR_BAD_PATH;
+        return SUPRV_ERROR_BAD_PATH;
     }
     SimBufferAppend(path, "", 1);
-    return path->failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SIM_OK;
+    return path->failed ? SUPRV_ERROR_NOT_ENOUGH_MEMORY : SUPRV_OK;
 }
 
 uint32_t SimOpenForReading(const char* path, SimFile* file)
 {
     file->handle = open(path, O_RDONLY | O_CLOEXEC);
-    return file->handle < 0 ? ErrorFromErrno(errno) : SIM_OK;
+    return file->handle < 0 ? ErrorFromErrno(errno) : SUPRV_OK;
 }
 
 uint32_t SimMakeParents(const char* path)
@@ -60,11 +60,11 @@ uint32_t SimMakeParents(const char* path)
     size_t length = strlen(path);
     char* folder = static_cast<char*>(malloc(length + 1));
     if (folder == nullptr) {
-        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     memcpy(folder, path, length + 1);
-    uint32_t result = SIM_OK;
-    for (char* p = folder + 1; *p != 0 && result == SIM_OK; ++p) {
+    uint32_t result = SUPRV_OK;
+    for (char* p = folder + 1; *p != 0 && result == SUPRV_OK; ++p) {
         if (*p != '/') {
             continue;
         }
@@ -84,14 +84,14 @@ uint32_t SimLockExclusive(const char* path, SimFile* lock)
     SimBuffer lockPath = {};
     uint32_t result = SimPathBeside(path, ".lock", &lockPath);
     int fd = -1;
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         fd = open(lockPath.data, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) {
             result = ErrorFromErrno(errno);
         }
     }
     SimBufferFree(&lockPath);
-    if (result != SIM_OK) {
+    if (result != SUPRV_OK) {
         return result;
     }
     while (flock(fd, LOCK_EX) != 0) {
@@ -102,7 +102,7 @@ uint32_t SimLockExclusive(const char* path, SimFile* lock)
         }
     }
     lock->handle = fd;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 void SimUnlock(SimFile* lock)
@@ -125,7 +125,7 @@ uint32_t SimOpenExisting(const char* path, SimFile* file, uint64_t* size)
     }
     file->handle = fd;
     *size = static_cast<uint64_t>(info.st_size);
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 uint32_t SimReadAt(SimFile* file, uint64_t offset, char* buffer, size_t count, size_t* got)
@@ -146,7 +146,7 @@ uint32_t SimReadAt(SimFile* file, uint64_t offset, char* buffer, size_t count, s
         total += static_cast<size_t>(n);
     }
     *got = total;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 uint32_t SimTruncate(SimFile* file, uint64_t size)
@@ -154,7 +154,7 @@ uint32_t SimTruncate(SimFile* file, uint64_t size)
     if (ftruncate(static_cast<int>(file->handle), static_cast<off_t>(size)) != 0) {
         return ErrorFromErrno(errno);
     }
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 static uint32_t WriteAll(int fd, const char* data, size_t size)
@@ -170,14 +170,14 @@ static uint32_t WriteAll(int fd, const char* data, size_t size)
         data += n;
         size -= static_cast<size_t>(n);
     }
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 uint32_t SimAppendDurably(SimFile* file, const char* data, size_t size)
 {
     int fd = static_cast<int>(file->handle);
     uint32_t result = WriteAll(fd, data, size);
-    if (result == SIM_OK && fdatasync(fd) != 0) {
+    if (result == SUPRV_OK && fdatasync(fd) != 0) {
         result = ErrorFromErrno(errno);
     }
     return result;
@@ -202,8 +202,8 @@ static uint32_t SyncFolderOf(const char* path)
         SimBufferAppend(&folder, path, slash == path ? 1 : static_cast<size_t>(slash - path));
         SimBufferAppend(&folder, "", 1);
     }
-    uint32_t result = folder.failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SIM_OK;
-    int fd = result == SIM_OK ? open(folder.data, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    uint32_t result = folder.failed ? SUPRV_ERROR_NOT_ENOUGH_MEMORY : SUPRV_OK;
+    int fd = result == SUPRV_OK ? open(folder.data, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     if (fd >= 0) {
         if (fsync(fd) != 0 && errno != EINVAL) {
             result = ErrorFromErrno(errno);
@@ -218,7 +218,7 @@ uint32_t SimReplaceDurably(const char* path, const char* data, size_t size)
 {
     SimBuffer temporary = {};
     uint32_t result = SimTemporaryBeside(path, static_cast<uint32_t>(getpid()), &temporary);
-    if (result != SIM_OK) {
+    if (result != SUPRV_OK) {
         SimBufferFree(&temporary);
         return result;
     }
@@ -229,16 +229,16 @@ uint32_t SimReplaceDurably(const char* path, const char* data, size_t size)
         return result;
     }
     result = WriteAll(fd, data, size);
-    if (result == SIM_OK && fsync(fd) != 0) {
+    if (result == SUPRV_OK && fsync(fd) != 0) {
         result = ErrorFromErrno(errno);
     }
-    if (close(fd) != 0 && result == SIM_OK) {
+    if (close(fd) != 0 && result == SUPRV_OK) {
         result = ErrorFromErrno(errno);
     }
-    if (result == SIM_OK && rename(temporary.data, path) != 0) {
+    if (result == SUPRV_OK && rename(temporary.data, path) != 0) {
         result = ErrorFromErrno(errno);
     }
-    if (result != SIM_OK) {
+    if (result != SUPRV_OK) {
         unlink(temporary.data);
     } else {
         result = SyncFolderOf(path);

@@ -13,19 +13,19 @@ static uint32_t ErrorFromLastError(void)
 {
     switch (GetLastError()) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return SIM_ERROR_FILE_NOT_FOUND;
+    case ERROR_PATH_NOT_FOUND: return SUPRV_ERROR_FILE_NOT_FOUND;
     case ERROR_INVALID_NAME:
     case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE: return SIM_ERROR_BAD_PATH;
+    case ERROR_FILENAME_EXCED_RANGE: return SUPRV_ERROR_BAD_PATH;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT: return SIM_ERROR_ACCESS_DENIED;
+    case ERROR_WRITE_PROTECT: return SUPRV_ERROR_ACCESS_DENIED;
     case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return SIM_ERROR_NOT_ENOUGH_MEMORY;
+    case ERROR_OUTOFMEMORY: return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return SIM_ERROR_DISK_FULL;
-    default: return SIM_ERROR_GEN_FAILURE;
+    case ERROR_HANDLE_DISK_FULL: return SUPRV_ERROR_DISK_FULL;
+    default: return SUPRV_ERROR_GEN_FAILURE;
     }
 }
 
@@ -51,7 +51,7 @@ uint32_t SimStatePath(SimBuffer* path)
             char temporary[MAX_PATH];
             DWORD length = GetTempPathA(sizeof(temporary), temporary);
             if (length == 0 || length >= sizeof(temporary)) {
-                return SIM_ERROR_BAD_PATH;
+                return SUPRV_ERROR_BAD_PATH;
             }
             SimBufferAppend(path, temporary, length);
         }
@@ -61,7 +61,7 @@ uint32_t SimStatePath(SimBuffer* path)
         SimBufferAppendText(path, "Ringwarden\\suprv.state");
     }
     SimBufferAppend(path, "", 1);
-    return path->failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SIM_OK;
+    return path->failed ? SUPRV_ERROR_NOT_ENOUGH_MEMORY : SUPRV_OK;
 }
 
 // Opens with the widest sharing the system knows: Windows 98 rejects
@@ -81,7 +81,7 @@ uint32_t SimOpenForReading(const char* path, SimFile* file)
 {
     HANDLE handle = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
     file->handle = reinterpret_cast<intptr_t>(handle);
-    return handle == INVALID_HANDLE_VALUE ? ErrorFromLastError() : SIM_OK;
+    return handle == INVALID_HANDLE_VALUE ? ErrorFromLastError() : SUPRV_OK;
 }
 
 static bool IsSeparator(char c)
@@ -97,7 +97,7 @@ uint32_t SimMakeParents(const char* path)
     SimBufferAppend(&folder, path, strlen(path) + 1);
     if (folder.failed) {
         SimBufferFree(&folder);
-        return SIM_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     for (char* p = folder.data + 1; *p != 0; ++p) {
         if (!IsSeparator(*p) || p[-1] == ':' || IsSeparator(p[-1])) {
@@ -109,7 +109,7 @@ uint32_t SimMakeParents(const char* path)
         *p = separator;
     }
     SimBufferFree(&folder);
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 uint32_t SimLockExclusive(const char* path, SimFile* lock)
@@ -118,14 +118,14 @@ uint32_t SimLockExclusive(const char* path, SimFile* lock)
     SimBuffer lockPath = {};
     uint32_t result = SimPathBeside(path, ".lock", &lockPath);
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         file = OpenShared(lockPath.data, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
         if (file == INVALID_HANDLE_VALUE) {
             result = ErrorFromLastError();
         }
     }
     SimBufferFree(&lockPath);
-    if (result != SIM_OK) {
+    if (result != SUPRV_OK) {
         return result;
     }
     // Windows 98 has no waiting lock (LockFileEx): poll for the first byte.
@@ -138,7 +138,7 @@ uint32_t SimLockExclusive(const char* path, SimFile* lock)
         Sleep(kRetryDelay);
     }
     lock->handle = reinterpret_cast<intptr_t>(file);
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 void SimUnlock(SimFile* lock)
@@ -166,7 +166,7 @@ uint32_t SimOpenExisting(const char* path, SimFile* file, uint64_t* size)
     }
     file->handle = reinterpret_cast<intptr_t>(handle);
     *size = (static_cast<uint64_t>(high) << 32) | low;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 static bool Seek(HANDLE file, uint64_t offset, DWORD method)
@@ -195,7 +195,7 @@ uint32_t SimReadAt(SimFile* file, uint64_t offset, char* buffer, size_t count, s
         total += read;
     }
     *got = total;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 uint32_t SimTruncate(SimFile* file, uint64_t size)
@@ -204,7 +204,7 @@ uint32_t SimTruncate(SimFile* file, uint64_t size)
     if (!Seek(handle, size, FILE_BEGIN) || !SetEndOfFile(handle)) {
         return ErrorFromLastError();
     }
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 static uint32_t WriteAll(HANDLE file, const char* data, size_t size)
@@ -215,12 +215,12 @@ static uint32_t WriteAll(HANDLE file, const char* data, size_t size)
             return ErrorFromLastError();
         }
         if (written == 0) {
-            return SIM_ERROR_WRITE_FAULT;
+            return SUPRV_ERROR_WRITE_FAULT;
         }
         data += written;
         size -= written;
     }
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 uint32_t SimAppendDurably(SimFile* file, const char* data, size_t size)
@@ -230,7 +230,7 @@ uint32_t SimAppendDurably(SimFile* file, const char* data, size_t size)
         return ErrorFromLastError();
     }
     uint32_t result = WriteAll(handle, data, size);
-    if (result == SIM_OK && !FlushFileBuffers(handle)) {
+    if (result == SUPRV_OK && !FlushFileBuffers(handle)) {
         result = ErrorFromLastError();
     }
     return result;
@@ -271,7 +271,7 @@ uint32_t SimReplaceDurably(const char* path, const char* data, size_t size)
 {
     SimBuffer temporary = {};
     uint32_t result = SimTemporaryBeside(path, static_cast<uint32_t>(GetCurrentProcessId()), &temporary);
-    if (result != SIM_OK) {
+    if (result != SUPRV_OK) {
         SimBufferFree(&temporary);
         return result;
     }
@@ -283,16 +283,16 @@ uint32_t SimReplaceDurably(const char* path, const char* data, size_t size)
         return result;
     }
     result = WriteAll(file, data, size);
-    if (result == SIM_OK && !FlushFileBuffers(file)) {
+    if (result == SUPRV_OK && !FlushFileBuffers(file)) {
         result = ErrorFromLastError();
     }
-    if (!CloseHandle(file) && result == SIM_OK) {
+    if (!CloseHandle(file) && result == SUPRV_OK) {
         result = ErrorFromLastError();
     }
-    if (result == SIM_OK && !MoveOver(temporary.data, path)) {
+    if (result == SUPRV_OK && !MoveOver(temporary.data, path)) {
         result = ErrorFromLastError();
     }
-    if (result != SIM_OK) {
+    if (result != SUPRV_OK) {
         DeleteFileA(temporary.data);
     }
     SimBufferFree(&temporary);

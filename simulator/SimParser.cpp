@@ -202,7 +202,7 @@ static bool ParseFault(SimFaults* faults, const char* begin, const char* end)
     }
     if (WordIs(begin, wordEnd, "recordsize")) {
         faults->recordSizeSet = true;
-        faults->recordSizeResult = SIM_ERROR_INSUFFICIENT_BUFFER;
+        faults->recordSizeResult = SUPRV_ERROR_INSUFFICIENT_BUFFER;
         if (!ParseUnsigned(rest, argumentEnd, &faults->recordSize)) {
             return false;
         }
@@ -258,7 +258,7 @@ static uint32_t ParseHeader(SimParser* parser, const char* begin, const char* en
     static const char prefix[] = "suprv-state 1 generation";
     size_t prefixLength = sizeof(prefix) - 1;
     if (static_cast<size_t>(end - begin) < prefixLength || memcmp(begin, prefix, prefixLength) != 0) {
-        return SIM_ERROR_INVALID_DATA;
+        return SUPRV_ERROR_INVALID_DATA;
     }
     const char* generation = begin + prefixLength;
     while (generation < end && *generation == ' ') {
@@ -267,12 +267,12 @@ static uint32_t ParseHeader(SimParser* parser, const char* begin, const char* en
     size_t length = static_cast<size_t>(end - generation);
     SimState* state = parser->state;
     if (length >= sizeof(state->generation)) {
-        return SIM_ERROR_INVALID_DATA;
+        return SUPRV_ERROR_INVALID_DATA;
     }
     memcpy(state->generation, generation, length);
     state->generation[length] = 0;
     parser->complete = parser->offset;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 // A line outside the blocks, starting at `start`: a comment, a fault knob, or
@@ -283,29 +283,29 @@ static uint32_t ParseTopLine(SimParser* parser, const char* begin, const char* e
     bool wholeFile = parser->mode == SIM_PARSE_FILE;
     if (IsBlankOrComment(begin, end)) {
         parser->complete = parser->offset;
-        return SIM_OK;
+        return SUPRV_OK;
     }
     const char* wordEnd;
     const char* rest;
     SplitWord(begin, end, &wordEnd, &rest);
     if (wholeFile && WordIs(begin, wordEnd, "fault")) {
         if (!ParseFault(&state->faults, rest, end)) {
-            return SIM_ERROR_INVALID_DATA;
+            return SUPRV_ERROR_INVALID_DATA;
         }
         parser->complete = parser->offset;
-        return SIM_OK;
+        return SUPRV_OK;
     }
     bool isDevice = wholeFile && WordIs(begin, wordEnd, "device");
     bool isChange = WordIs(begin, wordEnd, "change");
     if (!isDevice && !isChange) {
-        return SIM_ERROR_INVALID_DATA;
+        return SUPRV_ERROR_INVALID_DATA;
     }
     if (isChange && parser->journal == UINT64_MAX) {
         parser->journal = start;
     }
     char name[SIM_NAME_SIZE] = {};  // Whole, since devices are compared byte for byte.
     if (!DecodeValue(rest, end, name, sizeof(name)) || name[0] == 0) {
-        return SIM_ERROR_INVALID_DATA;
+        return SUPRV_ERROR_INVALID_DATA;
     }
     uint32_t existing = SimFindDevice(state, name);
     if (isDevice) {
@@ -314,12 +314,12 @@ static uint32_t ParseTopLine(SimParser* parser, const char* begin, const char* e
     } else if (existing != SIM_NO_DEVICE) {
         SimGetDevice(state, existing, &parser->device);
     } else {
-        return SIM_ERROR_INVALID_DATA;
+        return SUPRV_ERROR_INVALID_DATA;
     }
     parser->inBlock = true;
     parser->isChange = isChange;
     parser->position = existing;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 // A line of a device or change block: a field, or the end that applies the block.
@@ -332,19 +332,19 @@ static uint32_t ParseBlockLine(SimParser* parser, const char* begin, const char*
         SimEntry replaced;
         uint32_t result = parser->isChange ? SimPutDevice(parser->state, parser->position, &parser->device, &replaced)
                                            : SimAddDevice(parser->state, &parser->device);
-        if (result != SIM_OK) {
+        if (result != SUPRV_OK) {
             return result;
         }
         parser->inBlock = false;
         parser->complete = parser->offset;
-        return SIM_OK;
+        return SUPRV_OK;
     }
     if (terminated && ParseField(&parser->device, begin, end)) {
-        return SIM_OK;
+        return SUPRV_OK;
     }
     // A field line cut short is the mark of a dying writer when nothing
     // follows it: the change block stays open and is never applied.
-    return parser->isChange && !terminated ? SIM_OK : SIM_ERROR_INVALID_DATA;
+    return parser->isChange && !terminated ? SUPRV_OK : SUPRV_ERROR_INVALID_DATA;
 }
 
 // One line without its line break; `terminated` when it had one.
@@ -366,7 +366,7 @@ static uint32_t ParseLine(SimParser* parser, const char* begin, const char* end,
     // A last line without its line break that does not read is what a writer
     // that died in the first line of its change block leaves behind: ignored
     // like the rest of a block cut short, and cut away by the next change.
-    return result == SIM_ERROR_INVALID_DATA && !terminated ? SIM_OK : result;
+    return result == SUPRV_ERROR_INVALID_DATA && !terminated ? SUPRV_OK : result;
 }
 
 void SimParserBegin(SimParser* parser, SimState* state, SimParseMode mode)
@@ -384,13 +384,13 @@ void SimParserBegin(SimParser* parser, SimState* state, SimParseMode mode)
 void SimParserFeed(SimParser* parser, const char* text, size_t size)
 {
     const char* end = text + size;
-    while (parser->result == SIM_OK && text < end) {
+    while (parser->result == SUPRV_OK && text < end) {
         const char* newline = static_cast<const char*>(memchr(text, '\n', static_cast<size_t>(end - text)));
         const char* lineEnd = newline != nullptr ? newline : end;
         if (newline == nullptr || parser->line.size > 0) {
             SimBufferAppend(&parser->line, text, static_cast<size_t>(lineEnd - text));
             if (parser->line.failed) {
-                parser->result = SIM_ERROR_NOT_ENOUGH_MEMORY;
+                parser->result = SUPRV_ERROR_NOT_ENOUGH_MEMORY;
                 return;
             }
             if (newline == nullptr) {
@@ -408,14 +408,14 @@ void SimParserFeed(SimParser* parser, const char* text, size_t size)
 uint32_t SimParserEnd(SimParser* parser)
 {
     uint32_t result = parser->result;
-    if (result == SIM_OK && parser->line.size > 0) {
+    if (result == SUPRV_OK && parser->line.size > 0) {
         result = ParseLine(parser, parser->line.data, parser->line.data + parser->line.size, false);
     }
     SimBufferFree(&parser->line);
-    if (result == SIM_OK && (parser->headerWanted || (parser->inBlock && !parser->isChange))) {
-        result = SIM_ERROR_INVALID_DATA;
+    if (result == SUPRV_OK && (parser->headerWanted || (parser->inBlock && !parser->isChange))) {
+        result = SUPRV_ERROR_INVALID_DATA;
     }
-    if (result != SIM_OK) {
+    if (result != SUPRV_OK) {
         return result;
     }
     SimState* state = parser->state;
@@ -423,5 +423,5 @@ uint32_t SimParserEnd(SimParser* parser)
     if (parser->mode == SIM_PARSE_FILE) {
         state->snapshotBytes = parser->journal != UINT64_MAX ? parser->journal : parser->complete;
     }
-    return SIM_OK;
+    return SUPRV_OK;
 }

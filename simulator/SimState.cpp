@@ -49,11 +49,11 @@ uint32_t SimLoadBuiltIn(SimState* state)
         device.flags = entry.flags;
         device.status = entry.status;
         uint32_t result = SimAddDevice(state, &device);
-        if (result != SIM_OK) {
+        if (result != SUPRV_OK) {
             return result;
         }
     }
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 uint32_t SimGenerate(SimState* state, uint32_t count)
@@ -68,11 +68,11 @@ uint32_t SimGenerate(SimState* state, uint32_t count)
         CopyText(device.server, sizeof(device.server), "PPP");
         CopyText(device.comment, sizeof(device.comment), "Generated device");
         uint32_t result = SimAddDevice(state, &device);
-        if (result != SIM_OK) {
+        if (result != SUPRV_OK) {
             return result;
         }
     }
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 void SimApplyFlags(SimDevice* device, uint32_t flags)
@@ -105,7 +105,7 @@ uint32_t SimRefusalResult(const SimFaults* faults, SimRefusedCall call, const ch
 {
     const SimRefusal& refusal = faults->refusals[call];
     if (refusal.device[0] != 0 && strcmp(refusal.device, name) != 0) {
-        return SIM_OK;
+        return SUPRV_OK;
     }
     return refusal.result;
 }

@@ -7,25 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// Error numbers the simulated supervisor returns (Win32 numbering).
-enum SimError : uint32_t {
-    SIM_OK = 0,
-    SIM_ERROR_FILE_NOT_FOUND = 2,
-    SIM_ERROR_ACCESS_DENIED = 5,
-    SIM_ERROR_NOT_ENOUGH_MEMORY = 8,
-    SIM_ERROR_INVALID_DATA = 13,
-    SIM_ERROR_NOT_READY = 21,
-    SIM_ERROR_WRITE_FAULT = 29,
-    SIM_ERROR_READ_FAULT = 30,
-    SIM_ERROR_GEN_FAILURE = 31,
-    SIM_ERROR_NOT_SUPPORTED = 50,
-    SIM_ERROR_DEVICE_NOT_EXIST = 55,
-    SIM_ERROR_INVALID_PARAMETER = 87,
-    SIM_ERROR_DISK_FULL = 112,
-    SIM_ERROR_INSUFFICIENT_BUFFER = 122,
-    SIM_ERROR_BAD_PATH = 161,
-    SIM_ERROR_BUSY = 170,
-};
+#include "supervisor/SupervisorErrors.h"
 
 // Field widths, terminator included, as they fit the record layout.
 enum : uint32_t {
@@ -228,7 +210,7 @@ const char* SimFunctionName(SimFunction function);
 const char* SimCrashName(SimCrashKind kind);
 // The word of a refusal knob: "getinfo", "setinfo" or "disconnect".
 const char* SimRefusedCallName(SimRefusedCall call);
-// What a knob makes `call` return for the device named `name`: its result, or SIM_OK.
+// What a knob makes `call` return for the device named `name`: its result, or SUPRV_OK.
 uint32_t SimRefusalResult(const SimFaults* faults, SimRefusedCall call, const char* name);
 
 // Semantics of a change of the server-enabled bit and of a dropped call.

@@ -28,7 +28,7 @@ static uint32_t LoadBuiltIn(SimState* state)
     SimState fresh;
     SimStateInit(&fresh);
     uint32_t result = SimLoadBuiltIn(&fresh);
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         SimStateMove(state, &fresh);
     }
     SimStateFree(&fresh);
@@ -42,13 +42,13 @@ static uint32_t ParseFrom(SimFile* file, uint64_t from, uint64_t limit, SimParse
 {
     char piece[16384];
     uint64_t at = from;
-    uint32_t result = SIM_OK;
+    uint32_t result = SUPRV_OK;
     while (at < limit) {
         uint64_t left = limit - at;
         size_t wanted = left < sizeof(piece) ? static_cast<size_t>(left) : sizeof(piece);
         size_t got = 0;
         result = SimReadAt(file, at, piece, wanted, &got);
-        if (result != SIM_OK) {
+        if (result != SUPRV_OK) {
             break;
         }
         SimParserFeed(parser, piece, got);
@@ -59,7 +59,7 @@ static uint32_t ParseFrom(SimFile* file, uint64_t from, uint64_t limit, SimParse
     }
     *end = at;
     uint32_t parsed = SimParserEnd(parser);
-    return result != SIM_OK ? result : parsed;
+    return result != SUPRV_OK ? result : parsed;
 }
 
 // Replaces `state` by the whole file read up to `limit`.
@@ -70,7 +70,7 @@ static uint32_t ParseWhole(SimState* state, SimFile* file, uint64_t limit, uint6
     SimParser parser;
     SimParserBegin(&parser, &fresh, SIM_PARSE_FILE);
     uint32_t result = ParseFrom(file, 0, limit, &parser, end);
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         SimStateMove(state, &fresh);
     }
     SimStateFree(&fresh);
@@ -81,17 +81,17 @@ uint32_t SimLoad(SimState* state)
 {
     SimBuffer path = {};
     uint32_t result = SimStatePath(&path);
-    if (result == SIM_ERROR_BAD_PATH) {
+    if (result == SUPRV_ERROR_BAD_PATH) {
         SimBufferFree(&path);
         return LoadBuiltIn(state);
     }
     SimFile file = {-1};
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         result = SimOpenForReading(path.data, &file);
     }
-    if (result == SIM_ERROR_FILE_NOT_FOUND) {
+    if (result == SUPRV_ERROR_FILE_NOT_FOUND) {
         result = LoadBuiltIn(state);
-    } else if (result == SIM_OK) {
+    } else if (result == SUPRV_OK) {
         uint64_t end = 0;
         result = ParseWhole(state, &file, UINT64_MAX, &end);
     }
@@ -113,15 +113,15 @@ struct Session {
     uint32_t Open()
     {
         uint32_t result = SimStatePath(&path);
-        if (result == SIM_OK) {
+        if (result == SUPRV_OK) {
             result = SimLockExclusive(path.data, &lock);
         }
-        if (result != SIM_OK) {
+        if (result != SUPRV_OK) {
             return result;
         }
         result = SimOpenExisting(path.data, &file, &size);
-        exists = result == SIM_OK;
-        return result == SIM_ERROR_FILE_NOT_FOUND ? SIM_OK : result;
+        exists = result == SUPRV_OK;
+        return result == SUPRV_ERROR_FILE_NOT_FOUND ? SUPRV_OK : result;
     }
 
     void Close()
@@ -140,7 +140,7 @@ struct Session {
         }
         char head[64];
         size_t got = 0;
-        if (SimReadAt(&file, 0, head, sizeof(head), &got) != SIM_OK) {
+        if (SimReadAt(&file, 0, head, sizeof(head), &got) != SUPRV_OK) {
             return false;
         }
         const char* prefix = "suprv-state 1 generation ";
@@ -167,7 +167,7 @@ struct Session {
         } else {
             result = ParseWhole(state, &file, size, &end);
         }
-        if (result == SIM_OK) {
+        if (result == SUPRV_OK) {
             size = end;  // Shorter than at open: take what there is.
         }
         return result;
@@ -180,8 +180,9 @@ struct Session {
         NewGeneration(state->generation, sizeof(state->generation));
         SimBuffer text = {};
         SimFormatFile(state, &text);
-        uint32_t result = text.failed ? SIM_ERROR_NOT_ENOUGH_MEMORY : SimReplaceDurably(path.data, text.data, text.size);
-        if (result == SIM_OK) {
+        uint32_t result =
+            text.failed ? SUPRV_ERROR_NOT_ENOUGH_MEMORY : SimReplaceDurably(path.data, text.data, text.size);
+        if (result == SUPRV_OK) {
             state->applied = text.size;
             state->snapshotBytes = text.size;
         } else {
@@ -198,7 +199,7 @@ struct Session {
         SimBuffer block = {};
         char last = '\n';
         size_t got = 0;
-        uint32_t result = SIM_OK;
+        uint32_t result = SUPRV_OK;
         if (state->applied > 0) {
             result = SimReadAt(&file, state->applied - 1, &last, 1, &got);
         }
@@ -206,19 +207,19 @@ struct Session {
             SimBufferAppend(&block, "\n", 1);
         }
         SimFormatChange(before, after, &block);
-        if (result == SIM_OK && block.failed) {
-            result = SIM_ERROR_NOT_ENOUGH_MEMORY;
+        if (result == SUPRV_OK && block.failed) {
+            result = SUPRV_ERROR_NOT_ENOUGH_MEMORY;
         }
-        if (result == SIM_OK && size > state->applied) {
+        if (result == SUPRV_OK && size > state->applied) {
             result = SimTruncate(&file, state->applied);
         }
-        if (result == SIM_OK) {
+        if (result == SUPRV_OK) {
             result = SimAppendDurably(&file, block.data, block.size);
-            if (result != SIM_OK) {
+            if (result != SUPRV_OK) {
                 SimTruncate(&file, state->applied);
             }
         }
-        if (result == SIM_OK) {
+        if (result == SUPRV_OK) {
             state->applied += block.size;
         }
         SimBufferFree(&block);
@@ -238,21 +239,21 @@ uint32_t SimCommitDevice(SimState* state, const char* name, SimDeviceChange chan
 {
     Session session;
     uint32_t result = session.Open();
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         result = session.Catch(state);
     }
-    uint32_t position = result == SIM_OK ? SimFindDevice(state, name) : SIM_NO_DEVICE;
-    if (result == SIM_OK && position == SIM_NO_DEVICE) {
-        result = SIM_ERROR_DEVICE_NOT_EXIST;
+    uint32_t position = result == SUPRV_OK ? SimFindDevice(state, name) : SIM_NO_DEVICE;
+    if (result == SUPRV_OK && position == SIM_NO_DEVICE) {
+        result = SUPRV_ERROR_DEVICE_NOT_EXIST;
     }
     SimDevice original;
     SimDevice changed;
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         SimGetDevice(state, position, &original);
         changed = original;
         result = change(state, &changed, context);
     }
-    if (result != SIM_OK || memcmp(&changed, &original, sizeof(changed)) == 0) {
+    if (result != SUPRV_OK || memcmp(&changed, &original, sizeof(changed)) == 0) {
         session.Close();
         return result;
     }
@@ -261,9 +262,9 @@ uint32_t SimCommitDevice(SimState* state, const char* name, SimDeviceChange chan
     bool rewrite = WantsRewrite(session, state);
     SimEntry replaced;
     result = SimPutDevice(state, position, &changed, &replaced);
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         result = rewrite ? session.Rewrite(state) : session.Append(state, &original, &changed);
-        if (result != SIM_OK) {
+        if (result != SUPRV_OK) {
             SimRestoreDevice(state, position, &replaced);
         }
     }
@@ -275,13 +276,13 @@ uint32_t SimCommitState(SimState* state, SimStateChange change, void* context)
 {
     Session session;
     uint32_t result = session.Open();
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         result = session.Catch(state);
     }
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         result = change(state, context);
     }
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         result = session.Rewrite(state);
     }
     session.Close();

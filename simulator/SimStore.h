@@ -8,7 +8,7 @@
 // rename, and a change block still being appended is ignored.
 uint32_t SimLoad(SimState* state);
 
-// Works out a change on a copy of one device; anything but SIM_OK drops it.
+// Works out a change on a copy of one device; anything but SUPRV_OK drops it.
 typedef uint32_t (*SimDeviceChange)(SimState* state, SimDevice* device, void* context);
 // Changes the whole state in place (the control tool's edits).
 typedef uint32_t (*SimStateChange)(SimState* state, void* context);

@@ -37,7 +37,7 @@ static int List()
     SimState state;
     SimStateInit(&state);
     uint32_t result = SimLoad(&state);
-    if (result != SIM_OK) {
+    if (result != SUPRV_OK) {
         return Fail("cannot read the state file", result);
     }
     printf("#\tdevice\ttype\tserver\tstatus\tuser\n");
@@ -61,7 +61,7 @@ static int Path()
 {
     SimBuffer path = {};
     uint32_t result = SimStatePath(&path);
-    if (result != SIM_OK) {
+    if (result != SUPRV_OK) {
         SimBufferFree(&path);
         return Fail("no state file can be named: set SUPRV_STATE or HOME", result);
     }
@@ -77,7 +77,7 @@ static int CommitState(SimStateChange change, void* context, const char* what)
     SimStateInit(&state);
     uint32_t result = SimCommitState(&state, change, context);
     SimStateFree(&state);
-    return result == SIM_OK ? 0 : Fail(what, result);
+    return result == SUPRV_OK ? 0 : Fail(what, result);
 }
 
 static uint32_t ReplaceDevices(SimState* state, void* context)
@@ -86,7 +86,7 @@ static uint32_t ReplaceDevices(SimState* state, void* context)
     SimStateInit(&fresh);
     const uint32_t* count = static_cast<const uint32_t*>(context);
     uint32_t result = count == nullptr ? SimLoadBuiltIn(&fresh) : SimGenerate(&fresh, *count);
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         fresh.faults = state->faults;
         SimStateMove(state, &fresh);
     }
@@ -105,19 +105,19 @@ static uint32_t PlaceCall(SimState* state, SimDevice* device, void* context)
     CallContext* call = static_cast<CallContext*>(context);
     if ((device->flags & 1) == 0) {
         call->problem = "the device's server is stopped";
-        return SIM_ERROR_NOT_READY;
+        return SUPRV_ERROR_NOT_READY;
     }
     if (device->user[0] != 0 || device->status == 2) {
         call->problem = "the device is already in a call";
-        return SIM_ERROR_BUSY;
+        return SUPRV_ERROR_BUSY;
     }
     if (strlen(call->user) >= sizeof(device->user) || call->user[0] == 0) {
         call->problem = "the user name is empty or too long";
-        return SIM_ERROR_INVALID_PARAMETER;
+        return SUPRV_ERROR_INVALID_PARAMETER;
     }
     strcpy(device->user, call->user);
     device->status = 2;
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 static uint32_t HangUp(SimState* state, SimDevice* device, void* context)
@@ -126,10 +126,10 @@ static uint32_t HangUp(SimState* state, SimDevice* device, void* context)
     CallContext* call = static_cast<CallContext*>(context);
     if (device->user[0] == 0 && device->status != 2) {
         call->problem = "nobody is connected on the device";
-        return SIM_ERROR_NOT_READY;
+        return SUPRV_ERROR_NOT_READY;
     }
     SimDropCall(device);
-    return SIM_OK;
+    return SUPRV_OK;
 }
 
 struct FieldContext {
@@ -142,10 +142,10 @@ static uint32_t SetField(SimState* state, SimDevice* device, void* context)
     (void)state;
     FieldContext* field = static_cast<FieldContext*>(context);
     if (SimParseField(device, field->line, strlen(field->line))) {
-        return SIM_OK;
+        return SUPRV_OK;
     }
     field->problem = "bad field or value";
-    return SIM_ERROR_INVALID_PARAMETER;
+    return SUPRV_ERROR_INVALID_PARAMETER;
 }
 
 static uint32_t SetFault(SimState* state, void* context)
@@ -153,9 +153,9 @@ static uint32_t SetFault(SimState* state, void* context)
     const char* words = static_cast<const char*>(context);
     if (strcmp(words, "clear") == 0) {
         memset(&state->faults, 0, sizeof(state->faults));
-        return SIM_OK;
+        return SUPRV_OK;
     }
-    return SimParseFault(&state->faults, words, strlen(words)) ? SIM_OK : SIM_ERROR_INVALID_PARAMETER;
+    return SimParseFault(&state->faults, words, strlen(words)) ? SUPRV_OK : SUPRV_ERROR_INVALID_PARAMETER;
 }
 
 static int CommitDevice(const char* name, SimDeviceChange change, void* context, const char** problem)
@@ -163,18 +163,18 @@ static int CommitDevice(const char* name, SimDeviceChange change, void* context,
     SimState state;
     SimStateInit(&state);
     uint32_t result = SimLoad(&state);
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         result = SimCommitDevice(&state, name, change, context);
     }
     SimStateFree(&state);
-    if (result == SIM_OK) {
+    if (result == SUPRV_OK) {
         return 0;
     }
     if (problem != nullptr && *problem != nullptr) {
         fprintf(stderr, "suprvctl: %s: %s\n", name, *problem);
         return 1;
     }
-    return Fail(result == SIM_ERROR_DEVICE_NOT_EXIST ? "no such device" : "cannot change the state file", result);
+    return Fail(result == SUPRV_ERROR_DEVICE_NOT_EXIST ? "no such device" : "cannot change the state file", result);
 }
 
 // Joins words with single blanks, as they stand in a state file line.

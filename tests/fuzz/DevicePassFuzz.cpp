@@ -13,12 +13,12 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "app/DevicePass.h"
 #include "base/ClArray.h"
 #include "base/ClDeviceSelector.h"
 #include "errors/ClException.h"
 #include "errors/OutOfMemory.h"
 #include "supervisor/ClSupervisor.h"
-#include "supervisor/DevicePass.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {

@@ -51,9 +51,10 @@ TEST(LastError, ErrnoValuesMapToWin32Codes) {
 // library returns, must have a description, or a failure report would end
 // in an empty system text.
 TEST(FormatMessage, EveryDeclaredAndReturnedErrorCodeHasADescription) {
-    const std::regex declared("#define (ERROR_[A-Z_]+) ([0-9]+)L|\\b((?:MG|SIM)_ERROR_[A-Z_]+) = ([0-9]+),");
+    const std::regex declared("#define ((?:SUPRV_)?ERROR_[A-Z_]+) ([0-9]+)[Lu]|\\b(MG_ERROR_[A-Z_]+) = ([0-9]+),");
     int checked = 0;
-    for (const char* path : {"/platform/posix/include/windows.h", "/mgetty/MgFiles.h", "/simulator/SimState.h"}) {
+    for (const char* path :
+         {"/platform/posix/include/windows.h", "/supervisor/SupervisorErrors.h", "/mgetty/MgFiles.h"}) {
         std::ifstream header(SourceDir() + path);
         ASSERT_TRUE(header.good()) << path;
         for (std::string line; std::getline(header, line);) {

@@ -1,5 +1,5 @@
 // The device commands: the status block line by line, start and stop touching bit 0 alone, disconnect.
-#include "tests/supervisor/PassRun.h"
+#include "tests/app/PassRun.h"
 
 #include <gtest/gtest.h>
 

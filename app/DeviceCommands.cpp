@@ -1,11 +1,10 @@
-// What each command does to one device, and the status report of a device.
-#include "supervisor/DeviceCommands.h"
+// What each of ringwarden's commands does to one device, and the lines it prints about a device.
+#include "app/DeviceCommands.h"
 
 #include "base/Resources.h"
 #include "errors/ClException.h"
 #include "errors/ConsoleOutput.h"
-
-#include <string.h>
+#include "supervisor/DeviceQueries.h"
 
 UINT GetListHeaderId(DeviceCommand command)
 {
@@ -55,12 +54,6 @@ void RunDeviceCommand(ClSupervisor& supervisor, DeviceCommand command, SuprvAcce
     }
 }
 
-ClString StatusText(int32_t status)
-{
-    uint32_t code = static_cast<uint32_t>(status);
-    return ClString(code <= SUPRV_STATUS_MONITORING_FAILED ? 26 + code : 34, g_hInstance);
-}
-
 void PrintDeviceStatus(ClSupervisor& supervisor, SuprvAccessInfo& record)
 {
     // The record is at least SUPRV_MINIMUM_RECORD_SIZE + 1 bytes, so the
@@ -89,23 +82,4 @@ void PrintDeviceStatus(ClSupervisor& supervisor, SuprvAccessInfo& record)
         PrintLine(FormatResource(36, user.GetText()));
     }
     PrintLine(ClString());
-}
-
-int32_t QueryStatus(ClSupervisor& supervisor, SuprvAccessInfo& record)
-{
-    SuprvStatusRequest status = {&record, 0, -1, 0};
-    supervisor.Request(SUPRV_REQUEST_STATUS, &status, 0);
-    return status.status;
-}
-
-ClString QueryUser(ClSupervisor& supervisor, SuprvAccessInfo& record)
-{
-    SuprvUserRequest user;
-    memset(&user, 0, sizeof(user));
-    user.device = &record;
-    supervisor.Request(SUPRV_REQUEST_USER, &user, 0);
-    // A supervisor may fill the whole field without a terminator.
-    ClString name;
-    name.AppendBytes(user.user, static_cast<DWORD>(strnlen(user.user, sizeof(user.user))));
-    return name;
 }

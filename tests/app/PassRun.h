@@ -1,9 +1,9 @@
 // Runs the device pass against the fake supervisor and collects what it printed, beeps included.
 #pragma once
 
+#include "app/DeviceCommand.h"
 #include "base/ClDeviceSelector.h"
-#include "supervisor/DeviceCommand.h"
-#include "tests/supervisor/FakeSupervisor.h"
+#include "tests/app/FakeSupervisor.h"
 
 #include <string>
 #include <vector>

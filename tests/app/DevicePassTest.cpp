@@ -1,5 +1,5 @@
 // The device pass: enumeration, selection, type filter, unmatched selectors and the failures that end it.
-#include "tests/supervisor/PassRun.h"
+#include "tests/app/PassRun.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-// RunDevicePass: the walk over the supervisor's devices with selection and type filter.
+// RunDevicePass: ringwarden's pass over the chosen devices, printing their list and the selectors that matched nothing.
 #pragma once
 
 #include <windows.h>
 
+#include "app/DeviceCommand.h"
 #include "base/ClArray.h"
 #include "base/ClDeviceSelector.h"
 #include "base/ClString.h"
 #include "supervisor/ClSupervisor.h"
-#include "supervisor/DeviceCommand.h"
 
 // Enumerates the devices, runs `command` on every one that a selector
 // matches (every device when there are no selectors) and whose type equals

@@ -1,5 +1,5 @@
 // An in-process supervisor for the device pass tests: devices and lies chosen by the test, every call recorded.
-#include "tests/supervisor/FakeSupervisor.h"
+#include "tests/app/FakeSupervisor.h"
 
 #include <string.h>
 

@@ -1,10 +1,10 @@
 // Runs the device pass against the fake supervisor and collects what it printed, beeps included.
-#include "tests/supervisor/PassRun.h"
+#include "tests/app/PassRun.h"
 
+#include "app/DevicePass.h"
 #include "base/ClArray.h"
 #include "errors/ClException.h"
 #include "platform/posix/MessagesSeam.h"
-#include "supervisor/DevicePass.h"
 #include "tests/support/StdRedirect.h"
 
 #include <unistd.h>

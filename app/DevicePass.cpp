@@ -1,8 +1,8 @@
-// RunDevicePass: the walk over the supervisor's devices with selection and type filter.
-#include "supervisor/DevicePass.h"
+// RunDevicePass: ringwarden's pass over the chosen devices, printing their list and the selectors that matched nothing.
+#include "app/DevicePass.h"
 
+#include "app/DeviceCommands.h"
 #include "base/Resources.h"
-#include "supervisor/DeviceCommands.h"
 #include "supervisor/DeviceWalk.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// DeviceCommand: what a run does to each selected device.
+// DeviceCommand: what a run of ringwarden does to each selected device.
 #pragma once
 
 #include <windows.h>

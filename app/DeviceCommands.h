@@ -1,11 +1,11 @@
-// What each command does to one device, and the status report of a device.
+// What each of ringwarden's commands does to one device, and the lines it prints about a device.
 #pragma once
 
 #include <windows.h>
 
+#include "app/DeviceCommand.h"
 #include "base/ClString.h"
 #include "supervisor/ClSupervisor.h"
-#include "supervisor/DeviceCommand.h"
 #include "supervisor/SupervisorApi.h"
 
 // The string-table entry of the line that heads a command's device list.
@@ -21,16 +21,6 @@ void RunDeviceCommand(ClSupervisor& supervisor, DeviceCommand command, SuprvAcce
 
 // The status block of one device, after its device line, closed by an empty line.
 void PrintDeviceStatus(ClSupervisor& supervisor, SuprvAccessInfo& record);
-
-// The device's connection status (request 54): a SUPRV_STATUS_ code, or
-// whatever else the supervisor left, -1 when it left the preset.
-int32_t QueryStatus(ClSupervisor& supervisor, SuprvAccessInfo& record);
-
-// The user logged in through the device (request 55); empty for none.
-ClString QueryUser(ClSupervisor& supervisor, SuprvAccessInfo& record);
-
-// The text of a connection status; every code outside 0 to 7 is "Unknown".
-ClString StatusText(int32_t status);
 
 // One output line of the device commands.
 void PrintLine(const ClString& text);
