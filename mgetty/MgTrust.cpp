@@ -35,7 +35,7 @@ struct Walk {
     struct stat folderInfo;
     int entry;  // The last entry, checked; -1 until it is reached.
     struct stat entryInfo;
-    char name[MG_PATH_SIZE];   // The last entry's name in `folder`.
+    char name[NAME_MAX + 1];  // The last entry's name in `folder`.
     char shown[MG_PATH_SIZE];  // Where the walk is, for what it tells.
     int links;
 };
