@@ -22,6 +22,7 @@ void MgRunFree(MgRun* run)
     if (run->procFolder >= 0) {
         close(run->procFolder);
     }
+    MgTrustEnd();
     MgRunInit(run);
 }
 

@@ -28,28 +28,50 @@ namespace {
 // More links on one path than this are taken for a loop.
 const int kMostLinks = 8;
 const uint32_t kMostRefusalsTold = 64;
+const uint32_t kMostKnownFolders = 8;
 
 struct Walk {
     MgTrust kind;
-    int folder;  // The folder reached, checked; a handle that only finds.
+    int folder;     // The folder reached, checked; a handle that only finds.
+    bool borrowed;  // The folder's handle is a known folder's, kept for the run.
     struct stat folderInfo;
-    int entry;  // The last entry, checked; -1 until it is reached.
-    struct stat entryInfo;
+    struct stat entryInfo;    // The last entry, once it is reached.
     char name[NAME_MAX + 1];  // The last entry's name in `folder`.
     char shown[MG_PATH_SIZE];  // Where the walk is, for what it tells.
     int links;
 };
 
+// A folder already walked to in this run, by the path it was asked by. Only
+// root could change what it leads to (every folder on the way is root's, and
+// root's entries in a sticky folder are root's to move), so it holds for the run.
+struct KnownFolder {
+    char path[MG_PATH_SIZE];
+    int folder;
+    struct stat info;
+    char shown[MG_PATH_SIZE];
+};
+
 bool g_trusting;
 uint64_t g_told[kMostRefusalsTold];
 uint32_t g_toldCount;
+KnownFolder g_known[kMostKnownFolders];
+uint32_t g_knownCount;
 
 }  // namespace
 
 void MgTrustBegin(void)
 {
+    MgTrustEnd();
     g_trusting = geteuid() == 0;
     g_toldCount = 0;
+}
+
+void MgTrustEnd(void)
+{
+    for (uint32_t i = 0; i < g_knownCount; ++i) {
+        close(g_known[i].folder);
+    }
+    g_knownCount = 0;
 }
 
 bool MgTrusting(void)
@@ -112,32 +134,43 @@ static uint32_t Refuse(const char* what, const Walk* walk)
     return MG_ERROR_ACCESS_DENIED;
 }
 
-static uint32_t StartAtTop(Walk* walk)
+static void SetFolder(Walk* walk, int folder, bool borrowed)
 {
-    if (walk->folder >= 0) {
+    if (walk->folder >= 0 && !walk->borrowed) {
         close(walk->folder);
     }
+    walk->folder = folder;
+    walk->borrowed = borrowed;
+}
+
+static uint32_t StartAtTop(Walk* walk)
+{
     walk->shown[0] = 0;
-    walk->folder = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    SetFolder(walk, open("/", O_PATH | O_DIRECTORY | O_CLOEXEC), false);
     if (walk->folder < 0 || fstat(walk->folder, &walk->folderInfo) != 0) {
         return MgErrorFromErrno(errno);
     }
     return FolderTrusted(walk->folderInfo) ? MG_OK : Refuse("directory", walk);
 }
 
-// Steps into a folder entry (or "..") already opened as `handle`.
-static uint32_t Enter(Walk* walk, int handle, const struct stat& info, const char* part)
+// Steps into a folder (or "..") of the folder reached.
+static uint32_t Enter(Walk* walk, const char* part)
 {
-    close(walk->folder);
-    walk->folder = handle;
-    walk->folderInfo = info;
+    int handle = openat(walk->folder, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (handle < 0) {
+        return MgErrorFromErrno(errno);
+    }
+    SetFolder(walk, handle, false);
+    if (fstat(handle, &walk->folderInfo) != 0) {
+        return MgErrorFromErrno(errno);
+    }
     if (strcmp(part, "..") == 0) {
         char* slash = strrchr(walk->shown, '/');
         *(slash != nullptr ? slash : walk->shown) = 0;
     } else {
         Append(walk, part);
     }
-    return FolderTrusted(info) ? MG_OK : Refuse("directory", walk);
+    return FolderTrusted(walk->folderInfo) ? MG_OK : Refuse("directory", walk);
 }
 
 // Whether the last entry is what the kind wants, and may be trusted as such.
@@ -173,16 +206,15 @@ static uint32_t Judge(Walk* walk)
     return MG_ERROR_INVALID_PARAMETER;
 }
 
-// Follows a link opened as `handle`: what it leads to, then what was left.
-static uint32_t Follow(Walk* walk, int handle, const struct stat& info, const char* part, char* rest)
+// Follows the link `part` of the folder reached: what it leads to, then what was left.
+static uint32_t Follow(Walk* walk, const char* part, const struct stat& info, char* rest)
 {
-    char target[MG_PATH_SIZE];
-    ssize_t length = info.st_uid == 0 ? readlinkat(handle, "", target, sizeof(target)) : -1;
-    close(handle);
     if (info.st_uid != 0) {
         Append(walk, part);
         return Refuse("link", walk);
     }
+    char target[MG_PATH_SIZE];
+    ssize_t length = readlinkat(walk->folder, part, target, sizeof(target));
     if (length <= 0 || static_cast<size_t>(length) >= sizeof(target) || ++walk->links > kMostLinks) {
         return length < 0 ? MgErrorFromErrno(errno) : MG_ERROR_BAD_PATH;
     }
@@ -196,21 +228,11 @@ static uint32_t Follow(Walk* walk, int handle, const struct stat& info, const ch
     return target[0] == '/' ? StartAtTop(walk) : MG_OK;
 }
 
-// Walks to the path's last entry; with `folderOnly`, to the folder that
-// holds it, leaving the entry itself unlooked at.
-static uint32_t WalkTo(Walk* walk, const char* path, MgTrust kind, bool folderOnly)
+// Walks what is left from the folder reached to its last entry; with
+// `folderOnly`, to the folder that holds it, leaving the entry unlooked at.
+static uint32_t Steps(Walk* walk, char* rest, bool folderOnly)
 {
-    walk->kind = kind;
-    walk->folder = walk->entry = -1;
-    walk->links = 0;
-    walk->name[0] = walk->shown[0] = 0;
-    char rest[MG_PATH_SIZE];
-    if (path[0] != '/' || strlen(path) >= sizeof(rest)) {
-        return MG_ERROR_BAD_PATH;
-    }
-    strcpy(rest, path);
-    uint32_t result = StartAtTop(walk);
-    while (result == MG_OK) {
+    for (;;) {
         // The next part of what is left, taken off its front.
         const char* part = rest + strspn(rest, "/");
         const size_t length = strcspn(part, "/");
@@ -222,61 +244,109 @@ static uint32_t WalkTo(Walk* walk, const char* path, MgTrust kind, bool folderOn
         memcpy(name, part, length);
         name[length] = 0;
         memmove(rest, part + length, strlen(part + length) + 1);
+        uint32_t result = MG_OK;
+        struct stat info;
         if (length == 0 || strcmp(name, ".") == 0) {
             if (!last) {
                 continue;
             }
             // The path ends in a folder, which its own "." names.
             strcpy(walk->name, ".");
-            if (folderOnly) {
-                return MG_OK;
-            }
-            walk->entry = dup(walk->folder);
             walk->entryInfo = walk->folderInfo;
-            return walk->entry >= 0 ? Judge(walk) : MgErrorFromErrno(errno);
+            return folderOnly ? MG_OK : Judge(walk);
         }
         if (last && folderOnly && strcmp(name, "..") != 0) {
             strcpy(walk->name, name);
             return MG_OK;
         }
-        int handle = openat(walk->folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-        struct stat info;
-        if (handle < 0 || fstat(handle, &info) != 0) {
-            result = MgErrorFromErrno(errno);
-            if (handle >= 0) {
-                close(handle);
-            }
-        } else if (S_ISLNK(info.st_mode) && !(last && kind == MG_TRUST_LOCK)) {
-            result = Follow(walk, handle, info, name, rest);
-        } else if (!last || strcmp(name, "..") == 0) {
-            if (!S_ISDIR(info.st_mode)) {
-                close(handle);
-                return MG_ERROR_BAD_PATH;
-            }
-            result = Enter(walk, handle, info, name);
+        if (strcmp(name, "..") == 0) {
+            result = Enter(walk, name);
             if (last) {
                 // A path that ends in ".." names the folder reached.
                 strcpy(rest, ".");
             }
+        } else if (fstatat(walk->folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            result = MgErrorFromErrno(errno);
+        } else if (S_ISLNK(info.st_mode) && !(last && walk->kind == MG_TRUST_LOCK)) {
+            result = Follow(walk, name, info, rest);
+        } else if (!last) {
+            result = S_ISDIR(info.st_mode) ? Enter(walk, name) : MG_ERROR_BAD_PATH;
         } else {
-            walk->entry = handle;
             walk->entryInfo = info;
             strcpy(walk->name, name);
             Append(walk, name);
             return Judge(walk);
         }
+        if (result != MG_OK) {
+            return result;
+        }
     }
-    return result;
+}
+
+static const KnownFolder* FindKnown(const char* path, size_t length)
+{
+    for (uint32_t i = 0; i < g_knownCount; ++i) {
+        if (strncmp(g_known[i].path, path, length) == 0 && g_known[i].path[length] == 0) {
+            return &g_known[i];
+        }
+    }
+    return nullptr;
+}
+
+// Walks to the path's last entry, from the folder that holds it when that is
+// known, else from "/"; with `folderOnly`, to the folder that holds it.
+static uint32_t WalkTo(Walk* walk, const char* path, MgTrust kind, bool folderOnly)
+{
+    walk->kind = kind;
+    walk->folder = -1;
+    walk->borrowed = false;
+    walk->links = 0;
+    walk->name[0] = walk->shown[0] = 0;
+    char rest[MG_PATH_SIZE];
+    const char* slash = strrchr(path, '/');
+    if (path[0] != '/' || strlen(path) >= sizeof(rest) - 2) {
+        return MG_ERROR_BAD_PATH;
+    }
+    const char* base = slash + 1;
+    const size_t folderLength = static_cast<size_t>(slash - path);
+    if (*base == 0 || strcmp(base, ".") == 0 || strcmp(base, "..") == 0) {
+        strcpy(rest, path);
+        uint32_t result = StartAtTop(walk);
+        return result == MG_OK ? Steps(walk, rest, folderOnly) : result;
+    }
+    const KnownFolder* known = FindKnown(path, folderLength);
+    if (known != nullptr) {
+        SetFolder(walk, known->folder, true);
+        walk->folderInfo = known->info;
+        strcpy(walk->shown, known->shown);
+    } else {
+        // The folder first, as a folder, then kept for the rest of the run.
+        memcpy(rest, path, folderLength);
+        strcpy(rest + folderLength, "/.");
+        walk->kind = MG_TRUST_FOLDER;
+        uint32_t result = StartAtTop(walk);
+        result = result == MG_OK ? Steps(walk, rest, true) : result;
+        if (result != MG_OK) {
+            return result;
+        }
+        walk->kind = kind;
+        if (g_knownCount < kMostKnownFolders && !walk->borrowed) {
+            KnownFolder* keep = &g_known[g_knownCount++];
+            memcpy(keep->path, path, folderLength);
+            keep->path[folderLength] = 0;
+            keep->folder = walk->folder;
+            keep->info = walk->folderInfo;
+            strcpy(keep->shown, walk->shown);
+            walk->borrowed = true;
+        }
+    }
+    strcpy(rest, base);
+    return Steps(walk, rest, folderOnly);
 }
 
 static void EndWalk(Walk* walk)
 {
-    if (walk->entry >= 0) {
-        close(walk->entry);
-    }
-    if (walk->folder >= 0) {
-        close(walk->folder);
-    }
+    SetFolder(walk, -1, false);
 }
 
 int MgOpenTrusted(const char* path, MgTrust kind, int flags, uint32_t* error)
@@ -352,6 +422,7 @@ uint32_t MgOpenFolderOf(const char* path, int* folder, char* name)
     uint32_t result = WalkTo(&walk, path, MG_TRUST_FOLDER, true);
     *folder = result == MG_OK ? walk.folder : -1;
     if (result == MG_OK) {
+        // The caller's now, or still the known folder's.
         walk.folder = -1;
         strcpy(name, walk.name);
     }
@@ -361,6 +432,11 @@ uint32_t MgOpenFolderOf(const char* path, int* folder, char* name)
 
 void MgCloseFolder(int folder)
 {
+    for (uint32_t i = 0; i < g_knownCount; ++i) {
+        if (g_known[i].folder == folder) {
+            return;
+        }
+    }
     if (folder >= 0) {
         close(folder);
     }

@@ -21,6 +21,8 @@ enum MgTrust : uint8_t {
 
 // Starts a run: whether paths are walked, and nothing told yet.
 void MgTrustBegin(void);
+// Ends a run: lets go of the folders it has walked to.
+void MgTrustEnd(void);
 // Whether paths are walked: the library runs as root.
 bool MgTrusting(void);
 // Whether an error is a path refused because another user may change it.
@@ -36,6 +38,7 @@ uint32_t MgRealPathTrusted(const char* path, MgTrust kind, char* resolved);
 // The folder that holds the path's last entry, and that entry's name (of
 // MG_PATH_SIZE bytes), for the *at calls; the entry itself is not looked
 // at. Not run by root, the folder is AT_FDCWD and the name the whole path.
+// The folder is given back with MgCloseFolder.
 uint32_t MgOpenFolderOf(const char* path, int* folder, char* name);
 void MgCloseFolder(int folder);
 // A folder opened for reading its entries; null with `error` set.
