@@ -4,11 +4,12 @@
 // counts only when every folder on the way is root's and no other user may
 // write to it, except a sticky folder (/tmp, /run/lock), where only root's
 // entries count. A link is followed only when root made it. Each entry is
-// looked at through a handle that cannot open it (O_PATH, never through a
-// link), and only then opened, from the folder already checked, so nothing
-// is opened that was not checked, and nothing checked can be swapped for
-// something else on the way. Run by any other user, paths are opened as
-// they are: the system's own permissions are the whole check.
+// looked at where it lies, never through a link, before it is entered or
+// opened; a folder is entered through a handle that can only find, and a
+// file is opened from the folder already checked and taken only when it is
+// the very entry looked at: a terminal in a file's place is never opened,
+// nor a pipe waited on. Run by any other user, paths are opened as they
+// are: the system's own permissions are the whole check.
 #include "mgetty/MgFiles.h"
 #include "mgetty/MgTrust.h"
 
