@@ -136,7 +136,7 @@ class Files(unittest.TestCase):
             ([("dev", USER, 0o755)], [("Monitoring failed", "")] * 2, "dev"),
             ([("etc", USER, 0o755)], 5, "etc"),
             ([("run", USER, 0o755)], 5, "run"),
-            ([("run/utmp", 0, 0o664, grp.getgrnam("dialout").gr_gid)], 5, "run/utmp"),
+            ([("run/utmp", 0, 0o664, USER)], 5, "run/utmp"),
             ([("run/lock", 0, 0o777)], [connected[0], ("Monitoring failed", "")], "run/lock"),
             ([("etc/mgetty", 0, 0o775, USER)], 5, "etc/mgetty"),
             ([("dev/ttyS0", USER)], [("Monitoring failed", "")] + connected[1:], "dev/ttyS0"),
