@@ -186,7 +186,7 @@ static uint32_t ReadConfig(MgRun* run, Sections* sections)
         return MG_ERROR_BAD_PATH;
     }
     MgTextFile file;
-    if (!MgOpenText(&file, path)) {
+    if (!MgOpenText(&file, path, MG_TRUST_FILE)) {
         // No configuration is a server whose lines all run on defaults.
         return file.error == MG_ERROR_FILE_NOT_FOUND ? MG_OK : file.error;
     }
@@ -256,11 +256,12 @@ static uint32_t ReadUnits(MgRun* run)
     if (!MgPath(folder, "/etc/systemd/system")) {
         return MG_ERROR_BAD_PATH;
     }
-    DIR* units = opendir(folder);
+    uint32_t result;
+    DIR* units = MgOpenFolder(folder, &result);
     if (units == nullptr) {
-        return MG_OK;
+        // Lines another user could name are no lines of the server's.
+        return MgRefused(result) ? result : MG_OK;
     }
-    uint32_t result = MG_OK;
     const size_t folderLength = strlen(folder);
     struct dirent* entry;
     while (result == MG_OK && (entry = readdir(units)) != nullptr) {
@@ -273,8 +274,10 @@ static uint32_t ReadUnits(MgRun* run)
         memcpy(wants, folder, folderLength);
         wants[folderLength] = '/';
         memcpy(wants + folderLength + 1, entry->d_name, length + 1);
-        DIR* links = opendir(wants);
+        uint32_t error;
+        DIR* links = MgOpenFolder(wants, &error);
         if (links == nullptr) {
+            result = MgRefused(error) ? error : MG_OK;
             continue;
         }
         struct dirent* link;
@@ -301,8 +304,8 @@ static uint32_t ReadInittab(MgRun* run)
         return MG_ERROR_BAD_PATH;
     }
     MgTextFile file;
-    if (!MgOpenText(&file, path)) {
-        return MG_OK;
+    if (!MgOpenText(&file, path, MG_TRUST_FILE)) {
+        return MgRefused(file.error) ? file.error : MG_OK;
     }
     uint32_t result = MG_OK;
     while (result == MG_OK && MgNextLine(&file)) {

@@ -33,6 +33,7 @@ uint32_t MgErrorFromErrno(int error)
 uint32_t MgSetRoot(const char* root)
 {
     g_root[0] = 0;
+    MgTrustBegin();
     if (root == nullptr) {
         return MG_OK;
     }
@@ -46,19 +47,21 @@ uint32_t MgSetRoot(const char* root)
     }
     memcpy(g_root, root, length);
     g_root[length] = 0;
+    if (length == 0 || !MgTrusting()) {
+        return MG_OK;
+    }
     // Run by root, the library writes and signals by what it reads under the
-    // root: a root that another user owns or may write to would steer it.
-    struct stat info;
-    if (length > 0 && geteuid() == 0) {
-        if (stat(g_root, &info) != 0) {
-            return MgErrorFromErrno(errno);
-        }
-        bool othersWrite = (info.st_mode & S_IWOTH) != 0 || ((info.st_mode & S_IWGRP) != 0 && info.st_gid != 0);
-        if (!S_ISDIR(info.st_mode) || info.st_uid != 0 || othersWrite) {
-            return MG_ERROR_ACCESS_DENIED;
+    // root, so the root is walked to like every path, from "/".
+    if (root[0] != '/') {
+        char folder[MG_PATH_SIZE / 2];
+        if (getcwd(folder, sizeof(folder)) == nullptr ||
+            snprintf(g_root, sizeof(g_root), "%s/%.*s", folder, static_cast<int>(length), root) >= static_cast<int>(MG_PATH_SIZE / 2)) {
+            g_root[0] = 0;
+            return MG_ERROR_BAD_PATH;
         }
     }
-    return MG_OK;
+    struct stat info;
+    return MgStatTrusted(g_root, MG_TRUST_FOLDER, &info);
 }
 
 bool MgPath(char* out, const char* format, ...)
@@ -72,15 +75,13 @@ bool MgPath(char* out, const char* format, ...)
     return written >= 0 && static_cast<size_t>(written) < MG_PATH_SIZE - rootLength;
 }
 
-bool MgOpenText(MgTextFile* file, const char* path)
+bool MgOpenText(MgTextFile* file, const char* path, MgTrust kind)
 {
     file->start = file->end = file->length = 0;
     file->atEnd = false;
-    file->error = MG_OK;
-    // Not blocking, so that a pipe in a file's place cannot hold the run.
-    file->handle = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    // Never blocking, so that a pipe in a file's place cannot hold the run.
+    file->handle = MgOpenTrusted(path, kind, O_RDONLY, &file->error);
     if (file->handle < 0) {
-        file->error = MgErrorFromErrno(errno);
         return false;
     }
     struct stat info;

@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "mgetty/MgTrust.h"
+
 // Error numbers the library returns (Win32 numbering).
 enum MgError : uint32_t {
     MG_OK = 0,
@@ -38,7 +40,7 @@ enum : uint32_t {
 // Every path the library reads or writes lies under the root: the folder
 // named by SUPRV_ROOT where it is set, else "/". A root of "" or "/" adds
 // nothing to a path. Run by root, the library takes only a root folder that
-// root owns and no other user may write to.
+// nothing but root may change, on the whole way from "/"; and a run starts.
 uint32_t MgSetRoot(const char* root);
 // The root followed by the formatted absolute path, into `out` of
 // MG_PATH_SIZE bytes; false when it does not fit.
@@ -59,9 +61,9 @@ struct MgTextFile {
     size_t length;
 };
 
-// Opens a file under the root by its full path; false with `error` set when
-// it cannot be read. A folder cannot be read.
-bool MgOpenText(MgTextFile* file, const char* path);
+// Opens a file under the root by its full path, trusted as `kind` says;
+// false with `error` set when it cannot be read. A folder cannot be read.
+bool MgOpenText(MgTextFile* file, const char* path, MgTrust kind);
 // The next logical line into `line`, without its line break; false at the
 // end of the file, or when reading fails (with `error` set).
 bool MgNextLine(MgTextFile* file);

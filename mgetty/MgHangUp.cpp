@@ -208,7 +208,8 @@ static void HangUpLine(const Call& call)
         return;
     }
     // Not blocking: a serial line without carrier would wait for it.
-    int handle = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    uint32_t error;
+    int handle = MgOpenTrusted(path, MG_TRUST_DEVICE, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, &error);
     if (handle < 0) {
         return;
     }

@@ -2,7 +2,6 @@
 #include "mgetty/MgFiles.h"
 #include "mgetty/MgRun.h"
 
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -23,6 +22,7 @@ void MgRunFree(MgRun* run)
     if (run->procFolder >= 0) {
         close(run->procFolder);
     }
+    MgTrustEnd();
     MgRunInit(run);
 }
 
@@ -116,9 +116,10 @@ static void FindNode(MgLine* line)
         !MgPath(folder, "/dev")) {
         return;
     }
-    char resolved[PATH_MAX];
-    char resolvedFolder[PATH_MAX];
-    if (realpath(path, resolved) == nullptr || realpath(folder, resolvedFolder) == nullptr) {
+    char resolved[MG_PATH_SIZE];
+    char resolvedFolder[MG_PATH_SIZE];
+    if (MgRealPathTrusted(path, MG_TRUST_DEVICE, resolved) != MG_OK ||
+        MgRealPathTrusted(folder, MG_TRUST_FOLDER, resolvedFolder) != MG_OK) {
         return;
     }
     size_t length = strlen(resolvedFolder);

@@ -2,7 +2,6 @@
 #include "mgetty/MgFiles.h"
 #include "mgetty/MgRun.h"
 
-#include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -46,16 +45,14 @@ static const char* ReadServerType(const char* loginConfig)
     if (!MgPath(path, "%s", loginConfig)) {
         return "";
     }
-    struct stat info;
-    if (stat(path, &info) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? "TERM" : "";
-    }
-    if (info.st_uid != 0 || (info.st_mode & 077) != 0) {
-        return "TERM";
-    }
     MgTextFile file;
-    if (!MgOpenText(&file, path)) {
-        return "";
+    if (!MgOpenText(&file, path, MG_TRUST_FILE)) {
+        return file.error == MG_ERROR_FILE_NOT_FOUND || file.error == MG_ERROR_BAD_PATH ? "TERM" : "";
+    }
+    struct stat info;
+    if (fstat(file.handle, &info) != 0 || info.st_uid != 0 || (info.st_mode & 077) != 0) {
+        MgCloseText(&file);
+        return "TERM";
     }
     const char* type = "TERM";
     int version = 1;

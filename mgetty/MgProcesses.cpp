@@ -183,10 +183,11 @@ static uint32_t OpenProcessTable(MgRun* run)
     if (!MgPath(path, "/proc")) {
         return MG_ERROR_BAD_PATH;
     }
-    int folder = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    uint32_t error;
+    int folder = MgOpenTrusted(path, MG_TRUST_FOLDER, O_RDONLY | O_DIRECTORY, &error);
     if (folder < 0) {
         // A root without a process table has no process on any line.
-        return errno == ENOENT ? MG_OK : MgErrorFromErrno(errno);
+        return error == MG_ERROR_FILE_NOT_FOUND ? MG_OK : error;
     }
     struct statfs system;
     if (fstatfs(folder, &system) != 0 || system.f_type != PROC_SUPER_MAGIC) {
@@ -276,9 +277,10 @@ uint32_t MgReadLogins(MgRun* run)
         return MG_ERROR_BAD_PATH;
     }
     MgTextFile file;  // Only its handle: utmp is read record by record.
-    if (!MgOpenText(&file, path)) {
-        // No login records: nobody is known to be logged in.
-        return MG_OK;
+    if (!MgOpenText(&file, path, MG_TRUST_RECORDS)) {
+        // No login records: nobody is known to be logged in; but records
+        // another user could forge are not taken for none.
+        return MgRefused(file.error) ? file.error : MG_OK;
     }
     struct utmp records[16];
     size_t kept = 0;

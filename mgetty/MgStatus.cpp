@@ -64,34 +64,34 @@ static bool NologinPath(const MgLine* line, char* path)
 bool MgServerEnabled(const MgLine* line)
 {
     char path[MG_PATH_SIZE];
-    struct stat info;
-    if (!NologinPath(line, path) || stat(path, &info) == 0) {
+    char name[MG_PATH_SIZE];
+    int folder;
+    if (!NologinPath(line, path) || MgOpenFolderOf(path, &folder, name) != MG_OK) {
         return false;
     }
     // mgetty looks with access(), which follows links: a link that leads
     // nowhere does not stop it. What cannot be looked at counts as there.
-    return errno == ENOENT || errno == ENOTDIR;
+    struct stat info;
+    bool there = fstatat(folder, name, &info, 0) == 0 || (errno != ENOENT && errno != ENOTDIR);
+    MgCloseFolder(folder);
+    return !there;
 }
 
-uint32_t MgSetServerEnabled(const MgLine* line, bool enabled)
+static uint32_t SetNologin(int folder, const char* name, bool enabled)
 {
-    char path[MG_PATH_SIZE];
-    if (!NologinPath(line, path)) {
-        return MG_ERROR_BAD_PATH;
-    }
     struct stat info;
     if (enabled) {
-        if (lstat(path, &info) != 0) {
+        if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             return errno == ENOENT ? MG_OK : MgErrorFromErrno(errno);
         }
         // A folder is not ours to remove, with whatever it holds.
         if (S_ISDIR(info.st_mode)) {
             return MG_ERROR_ACCESS_DENIED;
         }
-        return unlink(path) == 0 || errno == ENOENT ? MG_OK : MgErrorFromErrno(errno);
+        return unlinkat(folder, name, 0) == 0 || errno == ENOENT ? MG_OK : MgErrorFromErrno(errno);
     }
     // Never through a link, and never over a file that is there.
-    int handle = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
+    int handle = openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
     if (handle >= 0) {
         close(handle);
         return MG_OK;
@@ -101,21 +101,47 @@ uint32_t MgSetServerEnabled(const MgLine* line, bool enabled)
     }
     // There already; unless it is a link that leads nowhere, which mgetty
     // does not see and which this library will not write through.
-    return stat(path, &info) == 0 ? MG_OK : MG_ERROR_ACCESS_DENIED;
+    return fstatat(folder, name, &info, 0) == 0 ? MG_OK : MG_ERROR_ACCESS_DENIED;
 }
 
-bool MgLineDevice(const MgLine* line, uint64_t* rdev, uint32_t* tty)
+uint32_t MgSetServerEnabled(const MgLine* line, bool enabled)
+{
+    char path[MG_PATH_SIZE];
+    char name[MG_PATH_SIZE];
+    int folder;
+    if (!NologinPath(line, path)) {
+        return MG_ERROR_BAD_PATH;
+    }
+    uint32_t result = MgOpenFolderOf(path, &folder, name);
+    if (result == MG_OK) {
+        result = SetNologin(folder, name, enabled);
+        MgCloseFolder(folder);
+    }
+    return result;
+}
+
+// The line's device node, as MgLineDevice tells it; the error says why not.
+static uint32_t LineDevice(const MgLine* line, uint64_t* rdev, uint32_t* tty)
 {
     char path[MG_PATH_SIZE];
     struct stat info;
-    if (!MgPath(path, "/dev/%s", line->device) || stat(path, &info) != 0 || !S_ISCHR(info.st_mode)) {
-        return false;
+    if (!MgPath(path, "/dev/%s", line->device)) {
+        return MG_ERROR_BAD_PATH;
+    }
+    uint32_t result = MgStatTrusted(path, MG_TRUST_DEVICE, &info);
+    if (result != MG_OK || !S_ISCHR(info.st_mode)) {
+        return result != MG_OK ? result : MG_ERROR_DEVICE_NOT_EXIST;
     }
     uint32_t major = major(info.st_rdev);
     uint32_t minor = minor(info.st_rdev);
     *rdev = info.st_rdev;
     *tty = (minor & 0xFFu) | (major << 8) | ((minor & ~0xFFu) << 12);
-    return true;
+    return MG_OK;
+}
+
+bool MgLineDevice(const MgLine* line, uint64_t* rdev, uint32_t* tty)
+{
+    return LineDevice(line, rdev, tty) == MG_OK;
 }
 
 const MgProcess* MgSessionLeader(const MgRun* run, uint32_t tty)
@@ -143,7 +169,7 @@ static const MgProcess* MgettyOf(const MgRun* run, const MgLine* line)
 // The line's lock file: mgetty as Debian builds it names the lock after the
 // whole device with each "/" made "_", mgetty as it comes after the device's
 // last part. For a device straight under /dev both are its name.
-static int OpenLock(const MgLine* line)
+static int OpenLock(const MgLine* line, uint32_t* error)
 {
     char debian[MG_NAME_SIZE];
     size_t length = strlen(line->device);
@@ -154,20 +180,23 @@ static int OpenLock(const MgLine* line)
     const char* names[] = {debian, base != nullptr ? base + 1 : nullptr};
     for (const char* name : names) {
         char path[MG_PATH_SIZE];
-        // Never through a link, and never waiting on a pipe or a terminal.
+        *error = MG_ERROR_FILE_NOT_FOUND;
+        // Never through a link.
         int handle = name != nullptr && MgPath(path, "/var/lock/LCK..%s", name)
-                         ? open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+                         ? MgOpenTrusted(path, MG_TRUST_LOCK, O_RDONLY | O_NOFOLLOW, error)
                          : -1;
-        if (handle >= 0 || (errno != ENOENT && errno != ENOTDIR)) {
+        if (handle >= 0 || (*error != MG_ERROR_FILE_NOT_FOUND && *error != MG_ERROR_BAD_PATH)) {
             return handle;
         }
     }
     return -1;
 }
 
-int32_t MgLockHolder(const MgRun* run, const MgLine* line, uint64_t rdev, char* name, size_t nameSize, long* age)
+// The holder as MgLockHolder tells it; `error` says whether the lock could be looked at.
+static int32_t LockHolder(const MgRun* run, const MgLine* line, uint64_t rdev, char* name, size_t nameSize, long* age,
+                          uint32_t* error)
 {
-    int handle = OpenLock(line);
+    int handle = OpenLock(line, error);
     if (handle < 0) {
         return 0;
     }
@@ -204,6 +233,12 @@ int32_t MgLockHolder(const MgRun* run, const MgLine* line, uint64_t rdev, char* 
     close(folder);
     *age = static_cast<long>(time(nullptr) - info.st_mtime);
     return holds ? static_cast<int32_t>(pid) : 0;
+}
+
+int32_t MgLockHolder(const MgRun* run, const MgLine* line, uint64_t rdev, char* name, size_t nameSize, long* age)
+{
+    uint32_t error;
+    return LockHolder(run, line, rdev, name, nameSize, age, &error);
 }
 
 // Whether a hang-up signal waits to be taken by the process, per thread or
@@ -251,7 +286,8 @@ int32_t MgLineStatus(MgRun* run, const MgLine* line)
 {
     uint64_t rdev = 0;
     uint32_t tty = 0;
-    const bool device = MgLineDevice(line, &rdev, &tty);
+    uint32_t error = LineDevice(line, &rdev, &tty);
+    const bool device = error == MG_OK;
     const MgProcess* leader = device ? MgSessionLeader(run, tty) : nullptr;
     if (leader != nullptr && leader->kind == MG_PROCESS_MGETTY) {
         return SUPRV_STATUS_ANSWERING;
@@ -263,7 +299,11 @@ int32_t MgLineStatus(MgRun* run, const MgLine* line)
     const MgProcess* mgetty = MgettyOf(run, line);
     char holder[16];
     long age = 0;
-    int32_t lock = device ? MgLockHolder(run, line, rdev, holder, sizeof(holder), &age) : 0;
+    int32_t lock = device ? LockHolder(run, line, rdev, holder, sizeof(holder), &age, &error) : 0;
+    // What another user could have put in the line's way tells nothing of it.
+    if (MgRefused(error)) {
+        return SUPRV_STATUS_MONITORING_FAILED;
+    }
     if (lock != 0 && (mgetty == nullptr || lock != mgetty->pid)) {
         return strcmp(holder, "callback") == 0 ? SUPRV_STATUS_CALLING_BACK : SUPRV_STATUS_CONNECTED;
     }

@@ -2,10 +2,15 @@
 
 usage: python3 tests/mgetty/files_test.py LIBRARY
 """
+import fcntl
+import grp
 import os
 import shutil
+import struct
+import subprocess
 import sys
 import tempfile
+import termios
 import unittest
 
 from supervisor import DISCONNECT, Supervisor
@@ -14,6 +19,8 @@ LIBRARY = sys.argv.pop(1) if len(sys.argv) > 1 else "build/mgetty/librasapi32.so
 CONFIG = "etc/mgetty/mgetty.config"
 WANTS = "etc/systemd/system/multi-user.target.wants/"
 FOLDER, PIPE = "<folder>", "<pipe>"
+UTMP = struct.Struct("<hxxi32s4s32s256shhiii4i20s")
+USER = 65534
 
 
 def lay_out(root, files):
@@ -107,6 +114,81 @@ class Files(unittest.TestCase):
                 self.assertEqual(supervisor.names(), 5)
         os.chown(self.root, 0, 0)
         self.assertEqual(supervisor.names(), ["ttyS0"])
+
+    @unittest.skipUnless(os.geteuid() == 0, "only root walks every path")
+    def test_root_takes_nothing_another_user_may_change(self):
+        # ttyS0 leads to a terminal where another session runs, and its
+        # record names alice; ttyS1 to one this process holds, with its lock.
+        master, terminal = os.openpty()
+        held, line = os.openpty()
+        self.addCleanup(lambda: [os.close(handle) for handle in (master, terminal, held, line)])
+        sleeper = subprocess.Popen(["sleep", "60"], stdin=terminal, start_new_session=True,
+                                   preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        self.addCleanup(sleeper.wait)
+        self.addCleanup(sleeper.kill)
+        record = UTMP.pack(7, sleeper.pid, b"ttyS0", b"S0", b"alice", b"", 0, 0, 0, 0, 0, 0, 0, 0, 0, b"")
+        utmp_group = grp.getgrnam("utmp").gr_gid
+        connected = [("Connected", "alice"), ("Connected", "")]
+        # What is changed, the lines' statuses and users or the run's error,
+        # and the path told as refused.
+        cases = [
+            ([], connected, None),
+            ([("dev", USER, 0o755)], [("Monitoring failed", "")] * 2, "dev"),
+            ([("etc", USER, 0o755)], 5, "etc"),
+            ([("run", USER, 0o755)], 5, "run"),
+            ([("run/utmp", 0, 0o664, USER)], 5, "run/utmp"),
+            ([("run/lock", 0, 0o777)], [connected[0], ("Monitoring failed", "")], "run/lock"),
+            ([("etc/mgetty", 0, 0o775, USER)], 5, "etc/mgetty"),
+            ([("dev/ttyS0", USER)], [("Monitoring failed", "")] + connected[1:], "dev/ttyS0"),
+            ([(CONFIG, "-> " + os.ttyname(terminal))], 13, None),
+        ]
+        for changes, expected, told in cases:
+            with self.subTest(changes=changes):
+                supervisor = self.supervisor({
+                    CONFIG: "port ttyS0\nport ttyS1\n", "dev/ttyS0": "-> " + os.ttyname(terminal),
+                    "dev/ttyS1": "-> " + os.ttyname(line), "proc": "-> /proc", "var/run": "-> ../run",
+                    "var/lock": "-> ../run/lock", "run/lock/LCK..ttyS1": f"{os.getpid():10d}\n", "run/utmp": ""})
+                os.chmod(os.path.join(self.root, "run/lock"), 0o1777)
+                with open(os.path.join(self.root, "run/utmp"), "wb") as utmp:
+                    utmp.write(record)
+                os.chown(os.path.join(self.root, "run/utmp"), 0, utmp_group)
+                os.chmod(os.path.join(self.root, "run/utmp"), 0o664)
+                for path, *change in changes:
+                    full = os.path.join(self.root, path)
+                    if isinstance(change[0], str):
+                        os.remove(full)
+                        lay_out(self.root, {path: change[0]})
+                    else:
+                        os.lchown(full, change[0], change[2] if len(change) > 2 else -1)
+                        if not os.path.islink(full):
+                            os.chmod(full, change[1])
+                # One run a call: each tells a refused path once.
+                calls = [supervisor.names] if isinstance(expected, int) else [
+                    lambda name=name, ask=ask: ask(name) for name in ("ttyS0", "ttyS1")
+                    for ask in (supervisor.status, supervisor.user)]
+                errors, values = zip(*(self.told(call) for call in calls))
+                result = values[0] if isinstance(expected, int) else list(zip(values[::2], values[1::2]))
+                self.assertEqual(result, expected)
+                refused = [f"librasapi32: bad ownership or modes for {kind} {self.root}/{told}\n"
+                           for kind in ("directory", "file", "link")] if told else []
+                self.assertLessEqual({error for error in errors if error not in refused}, {""})
+                self.assertEqual(any(errors), told is not None)
+                if not isinstance(expected, int) and result[0][0] == "Monitoring failed":
+                    self.assertEqual(self.told(lambda: supervisor.disconnect("ttyS0"))[1], 0)
+                self.assertIsNone(sleeper.poll())
+
+    def told(self, action):
+        """What the library writes on standard error while `action` runs, and its result."""
+        with tempfile.TemporaryFile() as capture:
+            saved = os.dup(2)
+            os.dup2(capture.fileno(), 2)
+            try:
+                result = action()
+            finally:
+                os.dup2(saved, 2)
+                os.close(saved)
+            capture.seek(0)
+            return capture.read().decode(), result
 
     def test_nologin_file_is_the_server_switch(self):
         nologin = "etc/nologin.ttyS0"
