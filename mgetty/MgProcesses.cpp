@@ -1,4 +1,4 @@
-// One pass over the process table, the line of each mgetty, and the login records of utmp.
+// The process table, walked for the status pass and the hang-up; the line of each mgetty; the login records of utmp.
 #include "mgetty/MgFiles.h"
 #include "mgetty/MgRun.h"
 
@@ -11,6 +11,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 #include <utmp.h>
@@ -158,12 +159,15 @@ static bool FindDevice(int folder, uint64_t rdev, bool* unsure)
         if (entry->d_name[0] == '.') {
             continue;
         }
-        // Each entry stands for an open file: stat follows it to the file.
-        struct stat info;
-        if (fstatat(dirfd(files), entry->d_name, &info, 0) != 0) {
+        // Each entry stands for an open file: statx follows it to the file,
+        // taking what the kernel already knows of it, so that a file on a
+        // network or user file system that does not answer cannot hold up
+        // the walk.
+        struct statx info;
+        if (statx(dirfd(files), entry->d_name, AT_STATX_DONT_SYNC, STATX_TYPE, &info) != 0) {
             *unsure = *unsure || errno == ENOENT;
         } else {
-            found = S_ISCHR(info.st_mode) && info.st_rdev == rdev;
+            found = S_ISCHR(info.stx_mode) && makedev(info.stx_rdev_major, info.stx_rdev_minor) == rdev;
         }
     }
     closedir(files);
