@@ -44,6 +44,7 @@ if how.startswith("detached"):
     if os.fork() != 0:
         os._exit(0)
     os.setsid()
+open(f"{sys.argv[0]}.{how}", "w").close()  # Ready.
 held = None
 while True:
     time.sleep(0.002)
@@ -134,10 +135,10 @@ class Lines(unittest.TestCase):
                 self.assertEqual(lab("call", "ttyS0", "mallory"), "ok mallory logged in")
                 tag = (job, how)
                 self.assertEqual(lab("type", "ttyS0", sys.executable, *tag, "&"), "ok typed")
-                deadline = time.monotonic() + 10
-                while not tagged(*tag) and time.monotonic() < deadline:
+                deadline = time.monotonic() + 20
+                while not os.path.exists(f"{job}.{how}") and time.monotonic() < deadline:
                     time.sleep(0.05)
-                time.sleep(0.2)
+                time.sleep(0.1)
                 self.assertEqual(self.supervisor.disconnect("ttyS0"), 0)
                 left = tagged(*tag)
                 for pid in left:
