@@ -51,6 +51,10 @@ struct Call {
     int32_t session;  // The session on the line; 0 for a lock holder's call.
     int32_t leader;   // The session's leader, or the lock holder.
     uint64_t leaderStart;
+    // Whether a whole group of the session may be signalled at once: never
+    // when process 1 or this process is of the session, as either might
+    // join one of its groups.
+    bool groups;
 };
 
 enum Step { STEP_HANG_UP, STEP_HANG_UP_LINE, STEP_TERMINATE, STEP_KILL };
@@ -75,6 +79,14 @@ struct StepPlan {
 const StepPlan kPlan[] = {{STEP_HANG_UP, 4000}, {STEP_HANG_UP_LINE, 2000}, {STEP_TERMINATE, 2000}, {STEP_KILL, 2000}};
 // How long the call's processes are stopped before they are killed, at most.
 const int kStopMilliseconds = 1000;
+
+// Whom a signal reaches: the process, or, for the leader of a process group
+// of the caller's session, its whole group at once, which a fork cannot
+// escape. Every member of a group is of its leader's session.
+enum Reach { REACH_PROCESS, REACH_GROUP };
+// pidfd_send_signal's flag for the process group whose leader the
+// descriptor stands for (Linux 6.9); older kernels refuse it.
+const unsigned kSignalProcessGroup = 4;
 
 }  // namespace
 
@@ -104,7 +116,8 @@ static bool InCall(const Call& call, int folder, const MgProcess& process, const
 
 // Signals a process of the call after reading it once more through its
 // folder; MG_OK also when it is gone, no longer of the call, or left alone.
-static uint32_t Signal(const Call& call, int folder, const MgProcess& process, int signal)
+static uint32_t Signal(const Call& call, int folder, const MgProcess& process, int signal,
+                       Reach reach = REACH_PROCESS)
 {
     MgProcess now;
     char name[16];
@@ -115,7 +128,13 @@ static uint32_t Signal(const Call& call, int folder, const MgProcess& process, i
     }
     // The folder stands for the process itself, so the signal cannot reach
     // another that took its number; kernels before 5.1 fall back on the number.
-    long sent = syscall(SYS_pidfd_send_signal, folder, signal, nullptr, 0);
+    long sent = -1;
+    if (reach == REACH_GROUP && call.groups && now.pgrp == pid && now.session == call.session) {
+        sent = syscall(SYS_pidfd_send_signal, folder, signal, nullptr, kSignalProcessGroup);
+    }
+    if (sent != 0) {
+        sent = syscall(SYS_pidfd_send_signal, folder, signal, nullptr, 0);
+    }
     if (sent != 0 && errno == ENOSYS) {
         sent = kill(pid, signal);
     }
@@ -147,11 +166,11 @@ static uint32_t ActOn(const Walk& walk, int folder, const MgProcess& process)
         break;
     case ACTION_STOP:
         if (process.state != 'T' && process.state != 't') {
-            result = Signal(call, folder, process, SIGSTOP);
+            result = Signal(call, folder, process, SIGSTOP, REACH_GROUP);
         }
         break;
     case ACTION_KILL:
-        result = Signal(call, folder, process, SIGKILL);
+        result = Signal(call, folder, process, SIGKILL, REACH_GROUP);
         break;
     }
     return result;
@@ -281,7 +300,7 @@ static bool WaitUntilOver(const Call& call, int milliseconds)
 
 uint32_t MgHangUp(MgRun* run, const MgLine* line)
 {
-    Call call = {run, line, 0, 0, 0, 0, 0};
+    Call call = {run, line, 0, 0, 0, 0, 0, false};
     if (run->procFolder < 0 || !MgLineDevice(line, &call.rdev, &call.tty)) {
         return MG_OK;
     }
@@ -322,6 +341,9 @@ uint32_t MgHangUp(MgRun* run, const MgLine* line)
     call.session = leader != nullptr ? leader->session : 0;
     call.leader = first;
     call.leaderStart = now.start;
+    MgProcess init;
+    call.groups = call.session != 0 && getsid(0) != call.session &&
+                  !(MgReadListed(run, 1, &init, name, sizeof(name)) && init.session == call.session);
     for (const StepPlan& plan : kPlan) {
         const uint32_t result = Act(call, plan.step);
         if (result != MG_OK) {
