@@ -1,29 +1,35 @@
-// Hanging up a line's call: what a modem's hang-up does, then harder, until no caller is left on the line.
+// Hanging up a line's call: what a modem's hang-up does, then harder, until nothing of the call is left.
 //
 // A call is either the session that has the line as its controlling
 // terminal (a caller logged in, or mgetty answering), or, with no session,
 // the program that holds the line's lock (a call out, or mgetty's callback).
-// The steps, each followed by a short wait for the call to end:
+// Its processes are every process of that session, by the session's number,
+// so that one the hang-up has cut off from the line, or one born since,
+// still counts; the lock holder; and every process that holds the line open,
+// other than a getty, run by root, that waits there for the next call. A job
+// the caller has detached into a session of its own, holding no line, is
+// the caller's own business and left alone. The steps, each followed by a
+// short wait for the call to end:
 //
 //   1. SIGHUP to the session's leader, and SIGHUP and SIGCONT to the
 //      terminal's foreground group, as the kernel does when carrier drops.
 //   2. A hang-up of the line itself (TIOCVHANGUP, which needs root): every
 //      open file of the line is cut off, and the session is signalled again.
 //   3. SIGTERM, with SIGCONT, to every process of the call.
-//   4. SIGKILL to every process of the call.
+//   4. SIGSTOP to every process of the call, looking again until a look
+//      finds none still running, then SIGKILL to them all: a stopped
+//      process cannot fork, so a job that forks faster than the table can be
+//      read is ended whole.
 //
-// The call's processes are those of its session that have the line as
-// their terminal (or the lock holder with the line open), found afresh
-// before each step. Each is followed through its folder of the run's process
-// table, opened when it was found on the line and read again just before
-// every signal: a process id that has passed to another process since
-// cannot be hit, and a process found nowhere near the line is never taken.
-// Process 1, this process and its own process group are never signalled.
-// The call is over when every process taken has ended.
+// Each step walks the whole process table afresh. A process is signalled
+// through its folder of the run's process table, read again just before:
+// one whose number has passed to another process since cannot be hit, and
+// one found no longer of the call is let go. Process 1, this process and
+// its own process group are never signalled. The call is over when a walk
+// finds none of it.
 #include "mgetty/MgFiles.h"
 #include "mgetty/MgRun.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -37,30 +43,32 @@
 
 namespace {
 
-// The processes of one call that one step acts on at a time; more are
-// taken by the next step.
-const uint32_t kMostMembers = 256;
-
 struct Call {
     const MgRun* run;
     const MgLine* line;
     uint64_t rdev;
     uint32_t tty;
     int32_t session;  // The session on the line; 0 for a lock holder's call.
-    int32_t holder;   // The lock holder; 0 for a session.
-};
-
-struct Member {
-    int folder;
-    MgProcess process;
-};
-
-struct Members {
-    Member list[kMostMembers];
-    uint32_t count;
+    int32_t leader;   // The session's leader, or the lock holder.
+    uint64_t leaderStart;
+    // Whether a whole group of the session may be signalled at once: never
+    // when process 1 or this process is of the session, as either might
+    // join one of its groups.
+    bool groups;
 };
 
 enum Step { STEP_HANG_UP, STEP_HANG_UP_LINE, STEP_TERMINATE, STEP_KILL };
+
+// What one walk over the process table does to each process of the call.
+enum Action { ACTION_COUNT, ACTION_HANG_UP, ACTION_TERMINATE, ACTION_STOP, ACTION_KILL };
+
+struct Walk {
+    const Call* call;
+    Action action;
+    int32_t foreground;  // The foreground group of the line, for ACTION_HANG_UP.
+    uint32_t found;      // Processes of the call seen.
+    uint32_t running;    // Of those, the ones not stopped.
+};
 
 struct StepPlan {
     Step step;
@@ -69,134 +77,151 @@ struct StepPlan {
 
 // About ten seconds in all; pppd takes a few to end its link after SIGHUP.
 const StepPlan kPlan[] = {{STEP_HANG_UP, 4000}, {STEP_HANG_UP_LINE, 2000}, {STEP_TERMINATE, 2000}, {STEP_KILL, 2000}};
+// How long the call's processes are stopped before they are killed, at most.
+const int kStopMilliseconds = 1000;
+
+// Whom a signal reaches: the process, or, for the leader of a process group
+// of the caller's session, its whole group at once, which a fork cannot
+// escape. Every member of a group is of its leader's session.
+enum Reach { REACH_PROCESS, REACH_GROUP };
+// pidfd_send_signal's flag for the process group whose leader the
+// descriptor stands for (Linux 6.9); older kernels refuse it.
+const unsigned kSignalProcessGroup = 4;
 
 }  // namespace
 
-// Whether the process, read just now, is part of the call.
-static bool InCall(const Call& call, int folder, const MgProcess& process)
+// Whether the process has ended: a zombie, and not one whose first thread
+// alone has ended.
+static bool Ended(const MgProcess& process)
 {
-    if (process.state == 'Z') {
+    return process.state == 'Z' && process.threads <= 1;
+}
+
+// Whether the process, read just now through its folder, is part of the call.
+static bool InCall(const Call& call, int folder, const MgProcess& process, const char* name)
+{
+    if (Ended(process)) {
         return false;
     }
-    if (call.session != 0) {
-        return process.tty == call.tty && process.session == call.session;
-    }
-    return process.pid == call.holder && MgHasDeviceOpen(folder, call.rdev);
-}
-
-// Reads a process afresh from its folder; false when it is gone.
-static bool ReadAgain(int folder, int32_t pid, MgProcess* process)
-{
-    char name[16];
-    return MgReadProcessAt(folder, pid, process, name, sizeof(name));
-}
-
-// Whether a member is still part of the call: the same process, not yet a
-// zombie, and still of the call's session (or still its lock holder). A
-// member that the hang-up of the line has cut off from the line keeps its
-// session, and is followed until it has ended; one that has left the
-// session is let go.
-static bool StillInCall(const Call& call, const Member& member, MgProcess* now)
-{
-    return ReadAgain(member.folder, member.process.pid, now) && now->start == member.process.start &&
-           now->state != 'Z' && (call.session != 0 ? now->session == call.session : now->pid == call.holder);
-}
-
-static void Track(Members* members, int folder, const MgProcess& process)
-{
-    for (uint32_t i = 0; i < members->count; ++i) {
-        if (members->list[i].process.pid == process.pid && members->list[i].process.start == process.start) {
-            close(folder);
-            return;
-        }
-    }
-    if (members->count == kMostMembers) {
-        close(folder);
-        return;
-    }
-    members->list[members->count++] = {folder, process};
-}
-
-// Drops the members that have ended and takes in what has joined the call
-// since; false when the process table cannot be read.
-static bool Refresh(const Call& call, Members* members)
-{
-    uint32_t kept = 0;
-    for (uint32_t i = 0; i < members->count; ++i) {
-        MgProcess now;
-        if (StillInCall(call, members->list[i], &now)) {
-            members->list[kept] = members->list[i];
-            members->list[kept++].process.tpgid = now.tpgid;
-        } else {
-            close(members->list[i].folder);
-        }
-    }
-    members->count = kept;
-    if (call.session == 0) {
-        int folder = MgOpenProcess(call.run, call.holder);
-        MgProcess process;
-        if (folder >= 0 && ReadAgain(folder, call.holder, &process) && InCall(call, folder, process)) {
-            Track(members, folder, process);
-        } else if (folder >= 0) {
-            close(folder);
-        }
+    if (call.session != 0 ? process.session == call.session
+                          : process.pid == call.leader && process.start == call.leaderStart) {
         return true;
     }
-    DIR* table = fdopendir(dup(call.run->procFolder));
-    if (table == nullptr) {
+    if (!MgHasDeviceOpen(folder, call.rdev)) {
         return false;
     }
-    // The copy shares its place in the folder with the run's handle.
-    rewinddir(table);
-    struct dirent* entry;
-    while ((entry = readdir(table)) != nullptr) {
-        const int32_t pid = MgProcessNumber(entry->d_name);
-        if (pid <= 0) {
-            continue;
-        }
-        // A first look by number; a process that seems part of the call is
-        // then opened and read again through its own folder.
-        MgProcess process;
-        char name[16];
-        if (!MgReadListed(call.run, pid, &process, name, sizeof(name)) ||
-            process.tty != call.tty || process.session != call.session) {
-            continue;
-        }
-        int folder = MgOpenProcess(call.run, pid);
-        if (folder >= 0 && ReadAgain(folder, pid, &process) && InCall(call, folder, process)) {
-            Track(members, folder, process);
-        } else if (folder >= 0) {
-            close(folder);
-        }
-    }
-    closedir(table);
-    return true;
+    // The getty that waits for the next call holds the line too.
+    return MgKindOfName(name) == MG_PROCESS_OTHER || !MgRunsAsRoot(folder);
 }
 
-static void Release(Members* members)
-{
-    for (uint32_t i = 0; i < members->count; ++i) {
-        close(members->list[i].folder);
-    }
-    members->count = 0;
-}
-
-// Signals one member, after reading it once more; MG_OK also when it is
-// gone or left alone.
-static uint32_t Signal(const Call& call, const Member& member, int signal)
+// Signals a process of the call after reading it once more through its
+// folder; MG_OK also when it is gone, no longer of the call, or left alone.
+static uint32_t Signal(const Call& call, int folder, const MgProcess& process, int signal,
+                       Reach reach = REACH_PROCESS)
 {
     MgProcess now;
-    const int32_t pid = member.process.pid;
-    if (pid == 1 || pid == getpid() || !StillInCall(call, member, &now) || now.pgrp == getpgrp()) {
+    char name[16];
+    const int32_t pid = process.pid;
+    if (pid == 1 || pid == getpid() || !MgReadProcessAt(folder, pid, &now, name, sizeof(name)) ||
+        now.start != process.start || !InCall(call, folder, now, name) || now.pgrp == getpgrp()) {
         return MG_OK;
     }
     // The folder stands for the process itself, so the signal cannot reach
     // another that took its number; kernels before 5.1 fall back on the number.
-    long sent = syscall(SYS_pidfd_send_signal, member.folder, signal, nullptr, 0);
+    long sent = -1;
+    if (reach == REACH_GROUP && call.groups && now.pgrp == pid && now.session == call.session) {
+        sent = syscall(SYS_pidfd_send_signal, folder, signal, nullptr, kSignalProcessGroup);
+    }
+    if (sent != 0) {
+        sent = syscall(SYS_pidfd_send_signal, folder, signal, nullptr, 0);
+    }
     if (sent != 0 && errno == ENOSYS) {
         sent = kill(pid, signal);
     }
     return sent == 0 || errno == ESRCH ? MG_OK : MgErrorFromErrno(errno);
+}
+
+static uint32_t ActOn(const Walk& walk, int folder, const MgProcess& process)
+{
+    const Call& call = *walk.call;
+    uint32_t result = MG_OK;
+    switch (walk.action) {
+    case ACTION_COUNT:
+        break;
+    case ACTION_HANG_UP: {
+        const bool inForeground = walk.foreground > 0 && process.pgrp == walk.foreground;
+        if (process.pid == call.leader || inForeground) {
+            result = Signal(call, folder, process, SIGHUP);
+        }
+        if (result == MG_OK && inForeground) {
+            result = Signal(call, folder, process, SIGCONT);
+        }
+        break;
+    }
+    case ACTION_TERMINATE:
+        result = Signal(call, folder, process, SIGTERM);
+        if (result == MG_OK) {
+            result = Signal(call, folder, process, SIGCONT);
+        }
+        break;
+    case ACTION_STOP:
+        if (process.state != 'T' && process.state != 't') {
+            result = Signal(call, folder, process, SIGSTOP, REACH_GROUP);
+        }
+        break;
+    case ACTION_KILL:
+        result = Signal(call, folder, process, SIGKILL, REACH_GROUP);
+        break;
+    }
+    return result;
+}
+
+// Takes one process of the table: opened and read again through its own
+// folder, counted and acted on when it is part of the call.
+static uint32_t Visit(void* context, const MgProcess& listed, const char*)
+{
+    Walk* walk = static_cast<Walk*>(context);
+    int folder = MgOpenProcess(walk->call->run, listed.pid);
+    if (folder < 0) {
+        return MG_OK;
+    }
+    MgProcess process;
+    char name[16];
+    uint32_t result = MG_OK;
+    if (MgReadProcessAt(folder, listed.pid, &process, name, sizeof(name)) && process.start == listed.start &&
+        InCall(*walk->call, folder, process, name)) {
+        walk->found++;
+        walk->running += process.state != 'T' && process.state != 't';
+        result = ActOn(*walk, folder, process);
+    }
+    close(folder);
+    return result;
+}
+
+static uint32_t WalkCall(const Call& call, Action action, Walk* walk)
+{
+    *walk = {&call, action, 0, 0, 0};
+    if (action == ACTION_HANG_UP && call.session != 0) {
+        // The foreground group of the leader's terminal, as the leader sees it now.
+        int folder = MgOpenProcess(call.run, call.leader);
+        MgProcess leader;
+        char name[16];
+        if (folder >= 0 && MgReadProcessAt(folder, call.leader, &leader, name, sizeof(name)) &&
+            leader.start == call.leaderStart) {
+            walk->foreground = leader.tpgid;
+        }
+        if (folder >= 0) {
+            close(folder);
+        }
+    }
+    return MgWalkProcesses(call.run, MG_WALK_ONE_BY_ONE, Visit, walk);
+}
+
+static long long NowMilliseconds()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 // TIOCVHANGUP on the line's own device node; what it cannot do (without
@@ -220,40 +245,36 @@ static void HangUpLine(const Call& call)
     close(handle);
 }
 
-static uint32_t Act(const Call& call, Members* members, Step step)
+// Stops the call's processes until a walk finds none still running, or
+// the time is up, then kills what is found.
+static uint32_t StopAndKill(const Call& call)
 {
-    if (step == STEP_HANG_UP_LINE) {
+    Walk walk;
+    const long long until = NowMilliseconds() + kStopMilliseconds;
+    do {
+        const uint32_t result = WalkCall(call, ACTION_STOP, &walk);
+        if (result != MG_OK) {
+            return result;
+        }
+    } while (walk.running > 0 && NowMilliseconds() < until);
+    return WalkCall(call, ACTION_KILL, &walk);
+}
+
+static uint32_t Act(const Call& call, Step step)
+{
+    Walk walk;
+    switch (step) {
+    case STEP_HANG_UP:
+        return WalkCall(call, ACTION_HANG_UP, &walk);
+    case STEP_HANG_UP_LINE:
         HangUpLine(call);
         return MG_OK;
+    case STEP_TERMINATE:
+        return WalkCall(call, ACTION_TERMINATE, &walk);
+    case STEP_KILL:
+        return StopAndKill(call);
     }
-    // The foreground group of the leader's terminal, as the leader sees it now.
-    int32_t foreground = 0;
-    for (uint32_t i = 0; i < members->count; ++i) {
-        const MgProcess& process = members->list[i].process;
-        if (process.pid == call.session || process.pid == call.holder) {
-            foreground = process.tpgid;
-        }
-    }
-    uint32_t result = MG_OK;
-    for (uint32_t i = 0; i < members->count && result == MG_OK; ++i) {
-        const Member& member = members->list[i];
-        const bool leads = member.process.pid == call.session || member.process.pid == call.holder;
-        const bool inForeground = foreground > 0 && member.process.pgrp == foreground;
-        if (step == STEP_HANG_UP && (leads || inForeground)) {
-            result = Signal(call, member, SIGHUP);
-            if (result == MG_OK && inForeground) {
-                result = Signal(call, member, SIGCONT);
-            }
-        } else if (step == STEP_TERMINATE) {
-            result = Signal(call, member, SIGTERM);
-            if (result == MG_OK) {
-                result = Signal(call, member, SIGCONT);
-            }
-        } else if (step == STEP_KILL) {
-            result = Signal(call, member, SIGKILL);
-        }
-    }
-    return result;
+    return MG_OK;
 }
 
 static void Pause(int milliseconds)
@@ -263,13 +284,15 @@ static void Pause(int milliseconds)
     }
 }
 
-// Whether every process of the call has ended within the time given;
-// looked at often at first, since most calls end at the first signal.
-static bool WaitUntilOver(const Call& call, Members* members, int milliseconds)
+// Whether a walk finds none of the call within the time given; looked at
+// often at first, since most calls end at the first signal.
+static bool WaitUntilOver(const Call& call, int milliseconds)
 {
-    for (int waited = 0, step = 10;; waited += step, step = step < 100 ? step * 2 : 100) {
-        bool over = Refresh(call, members) && members->count == 0;
-        if (over || waited >= milliseconds) {
+    const long long until = NowMilliseconds() + milliseconds;
+    for (int step = 10;; step = step < 100 ? step * 2 : 100) {
+        Walk walk;
+        const bool over = WalkCall(call, ACTION_COUNT, &walk) == MG_OK && walk.found == 0;
+        if (over || NowMilliseconds() >= until) {
             return over;
         }
         Pause(step);
@@ -278,56 +301,58 @@ static bool WaitUntilOver(const Call& call, Members* members, int milliseconds)
 
 uint32_t MgHangUp(MgRun* run, const MgLine* line)
 {
-    Call call = {run, line, 0, 0, 0, 0};
+    Call call = {run, line, 0, 0, 0, 0, 0, false};
     if (run->procFolder < 0 || !MgLineDevice(line, &call.rdev, &call.tty)) {
         return MG_OK;
     }
     const MgProcess* leader = MgSessionLeader(run, call.tty);
+    int32_t first = 0;
     if (leader != nullptr) {
-        // A getty waiting for a name is no call; and a session that has
-        // ended since the run began is not hung up in another's place.
-        int folder = MgOpenProcess(run, leader->pid);
-        MgProcess now;
-        bool same = folder >= 0 && ReadAgain(folder, leader->pid, &now) && now.start == leader->start &&
-                    now.session == leader->session && now.tty == call.tty && now.state != 'Z';
-        if (folder >= 0) {
-            close(folder);
-        }
-        if (leader->kind == MG_PROCESS_GETTY || !same) {
+        // A getty waiting for a name is no call.
+        if (leader->kind == MG_PROCESS_GETTY) {
             return MG_OK;
         }
-        call.session = leader->session;
+        first = leader->pid;
     } else {
         char name[16];
         long age;
-        call.holder = MgLockHolder(run, line, call.rdev, name, sizeof(name), &age);
-        for (uint32_t i = 0; i < run->processCount && call.holder != 0; ++i) {
+        first = MgLockHolder(run, line, call.rdev, name, sizeof(name), &age);
+        for (uint32_t i = 0; i < run->processCount && first != 0; ++i) {
             // mgetty's own lock, while it talks to the modem, is no call.
-            if (run->processes[i].pid == call.holder && run->processes[i].kind == MG_PROCESS_MGETTY) {
-                call.holder = 0;
+            if (run->processes[i].pid == first && run->processes[i].kind == MG_PROCESS_MGETTY) {
+                first = 0;
             }
         }
-        if (call.holder == 0) {
+        if (first == 0) {
             return MG_OK;
         }
     }
-    static Members members;  // Large; the library serves one thread.
-    members.count = 0;
-    if (!Refresh(call, &members)) {
-        return MgErrorFromErrno(errno);
+    // A call that has ended since the run began is not hung up in another's place.
+    int folder = MgOpenProcess(run, first);
+    MgProcess now;
+    char name[16];
+    const bool alive = folder >= 0 && MgReadProcessAt(folder, first, &now, name, sizeof(name)) && !Ended(now);
+    if (folder >= 0) {
+        close(folder);
     }
-    uint32_t result = MG_ERROR_BUSY;
+    if (!alive || (leader != nullptr && (now.start != leader->start || now.session != leader->session ||
+                                         now.tty != call.tty))) {
+        return MG_OK;
+    }
+    call.session = leader != nullptr ? leader->session : 0;
+    call.leader = first;
+    call.leaderStart = now.start;
+    MgProcess init;
+    call.groups = call.session != 0 && getsid(0) != call.session &&
+                  !(MgReadListed(run, 1, &init, name, sizeof(name)) && init.session == call.session);
     for (const StepPlan& plan : kPlan) {
-        uint32_t acted = Act(call, &members, plan.step);
-        if (acted != MG_OK) {
-            result = acted;
-            break;
+        const uint32_t result = Act(call, plan.step);
+        if (result != MG_OK) {
+            return result;
         }
-        if (WaitUntilOver(call, &members, plan.waitMilliseconds)) {
-            result = MG_OK;
-            break;
+        if (WaitUntilOver(call, plan.waitMilliseconds)) {
+            return MG_OK;
         }
     }
-    Release(&members);
-    return result;
+    return MG_ERROR_BUSY;
 }

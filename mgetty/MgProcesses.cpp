@@ -1,4 +1,4 @@
-// One pass over the process table, the line of each mgetty, and the login records of utmp.
+// The process table, walked for the status pass and the hang-up; the line of each mgetty; the login records of utmp.
 #include "mgetty/MgFiles.h"
 #include "mgetty/MgRun.h"
 
@@ -10,6 +10,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 #include <utmp.h>
@@ -28,6 +30,11 @@ static bool IsOtherGettyName(const char* name)
 {
     size_t length = strlen(name);
     return length >= 5 && strcmp(name + length - 5, "getty") == 0 && !MgIsMgettyName(name);
+}
+
+MgProcessKind MgKindOfName(const char* name)
+{
+    return MgIsMgettyName(name) ? MG_PROCESS_MGETTY : IsOtherGettyName(name) ? MG_PROCESS_GETTY : MG_PROCESS_OTHER;
 }
 
 bool MgLineOfCommand(const char* const* arguments, uint32_t count, char* line)
@@ -78,9 +85,9 @@ static bool ReadStat(int folder, const char* file, int32_t pid, MgProcess* proce
     int tty;
     unsigned long long start;
     memset(process, 0, sizeof(*process));
-    if (sscanf(close + 1, " %c %d %d %d %d %d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
+    if (sscanf(close + 1, " %c %d %d %d %d %d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %d %*d %llu",
                &process->state, &process->parent, &process->pgrp, &process->session, &tty, &process->tpgid,
-               &start) != 7) {
+               &process->threads, &start) != 8) {
         return false;
     }
     process->pid = pid;
@@ -117,6 +124,13 @@ bool MgProcessUsers(int folder, uint32_t* real, uint32_t* effective)
     return at != nullptr && sscanf(at + 5, "%u %u", real, effective) == 2;
 }
 
+bool MgRunsAsRoot(int folder)
+{
+    uint32_t real;
+    uint32_t effective;
+    return folder >= 0 && MgProcessUsers(folder, &real, &effective) && real == 0 && effective == 0;
+}
+
 int MgOpenProcess(const MgRun* run, int32_t pid)
 {
     if (run->procFolder < 0 || pid <= 0) {
@@ -127,7 +141,9 @@ int MgOpenProcess(const MgRun* run, int32_t pid)
     return openat(run->procFolder, number, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
 }
 
-bool MgHasDeviceOpen(int folder, uint64_t rdev)
+// Whether one reading of the process's open files finds the device; an
+// entry that is gone before it is looked at makes the reading `unsure`.
+static bool FindDevice(int folder, uint64_t rdev, bool* unsure)
 {
     int handle = openat(folder, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
     DIR* files = handle >= 0 ? fdopendir(handle) : nullptr;
@@ -140,13 +156,40 @@ bool MgHasDeviceOpen(int folder, uint64_t rdev)
     bool found = false;
     struct dirent* entry;
     while (!found && (entry = readdir(files)) != nullptr) {
-        struct stat info;
-        // Each entry stands for an open file: stat follows it to the file.
-        found = entry->d_name[0] != '.' && fstatat(dirfd(files), entry->d_name, &info, 0) == 0 &&
-                S_ISCHR(info.st_mode) && info.st_rdev == rdev;
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        // Each entry stands for an open file: statx follows it to the file,
+        // taking what the kernel already knows of it, so that a file on a
+        // network or user file system that does not answer cannot hold up
+        // the walk.
+        struct statx info;
+        if (statx(dirfd(files), entry->d_name, AT_STATX_DONT_SYNC, STATX_TYPE, &info) != 0) {
+            *unsure = *unsure || errno == ENOENT;
+        } else {
+            found = S_ISCHR(info.stx_mode) && makedev(info.stx_rdev_major, info.stx_rdev_minor) == rdev;
+        }
     }
     closedir(files);
     return found;
+}
+
+bool MgHasDeviceOpen(int folder, uint64_t rdev)
+{
+    // A process that opens the device anew and closes the file it had, over
+    // and over, would slip between a listing of its files and the looks at
+    // them: a file closed before it is looked at means the process is read
+    // again, until one reading sees every file it lists.
+    for (int reading = 0; reading < 8; ++reading) {
+        bool unsure = false;
+        if (FindDevice(folder, rdev, &unsure)) {
+            return true;
+        }
+        if (!unsure) {
+            return false;
+        }
+    }
+    return false;
 }
 
 // The device of an mgetty, from its command line.
@@ -167,7 +210,8 @@ static void ReadMgettyLine(int folder, MgProcess* process)
     }
 }
 
-int32_t MgProcessNumber(const char* entry)
+// The process an entry of /proc stands for; 0 for an entry that is no process.
+static int32_t ProcessNumber(const char* entry)
 {
     if (*entry == 0 || strlen(entry) > 9 || entry[strspn(entry, "0123456789")] != 0) {
         return 0;
@@ -198,69 +242,102 @@ static uint32_t OpenProcessTable(MgRun* run)
     return MG_OK;
 }
 
+uint32_t MgWalkProcesses(const MgRun* run, MgWalkPace pace, MgProcessVisitor visit, void* context)
+{
+    if (run->procFolder < 0) {
+        return MG_OK;
+    }
+    // Read through the run's own handle, which nothing else lists, from the top.
+    if (lseek(run->procFolder, 0, SEEK_SET) != 0) {
+        return MgErrorFromErrno(errno);
+    }
+    // The kernel lists the process table in the order of process numbers and
+    // ends the listing at the first read that reaches its end; a process born
+    // since is in no later read. Read one entry at a time, a process that
+    // forks and ends while the walk looks at it leaves a child whose higher
+    // number the next read still finds. A buffer too small for the next
+    // entry, one of a longer name, is grown until that entry alone fits.
+    alignas(8) char buffer[8192];
+    const size_t kOneEntry = 32;
+    size_t size = pace == MG_WALK_ONE_BY_ONE ? kOneEntry : sizeof(buffer);
+    for (;;) {
+        long length = syscall(SYS_getdents64, run->procFolder, buffer, size);
+        if (length < 0 && errno == EINVAL && size < sizeof(buffer)) {
+            size += 8;
+            continue;
+        }
+        if (length < 0) {
+            return MgErrorFromErrno(errno);
+        }
+        if (length == 0) {
+            return MG_OK;
+        }
+        size = pace == MG_WALK_ONE_BY_ONE ? kOneEntry : sizeof(buffer);
+        for (long at = 0; at < length;) {
+            const struct dirent64* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const int32_t pid = ProcessNumber(entry->d_name);
+            MgProcess process;
+            char name[16];
+            if (pid > 0 && MgReadListed(run, pid, &process, name, sizeof(name))) {
+                const uint32_t result = visit(context, process, name);
+                if (result != MG_OK) {
+                    return result;
+                }
+            }
+        }
+    }
+}
+
+// Keeps a process of the table that matters to some line: one with a
+// controlling terminal, or an mgetty, whose line is added to the run's.
+static uint32_t KeepProcess(void* context, const MgProcess& listed, const char* name)
+{
+    MgRun* run = static_cast<MgRun*>(context);
+    MgProcess process = listed;
+    // One read a process: its folder is opened only for a getty's.
+    process.kind = MgKindOfName(name);
+    if (process.tty == 0 && process.kind != MG_PROCESS_MGETTY) {
+        return MG_OK;
+    }
+    if (process.kind != MG_PROCESS_OTHER) {
+        // A getty runs as root: a user's program of that name (a caller's
+        // shell renamed, say) is no getty, neither shown as one nor spared
+        // a hang-up.
+        int folder = MgOpenProcess(run, process.pid);
+        if (!MgRunsAsRoot(folder)) {
+            process.kind = MG_PROCESS_OTHER;
+        } else if (process.kind == MG_PROCESS_MGETTY) {
+            ReadMgettyLine(folder, &process);
+        }
+        if (folder >= 0) {
+            close(folder);
+        }
+        if (process.tty == 0 && process.kind != MG_PROCESS_MGETTY) {
+            return MG_OK;
+        }
+    }
+    if (process.kind == MG_PROCESS_MGETTY) {
+        const uint32_t result = MgAddLine(run, process.line, strlen(process.line), MG_FROM_PROCESS);
+        if (result != MG_OK) {
+            return result;
+        }
+    }
+    void* processes = run->processes;
+    if (!MgGrow(&processes, &run->processCapacity, run->processCount, sizeof(MgProcess))) {
+        return MG_ERROR_NOT_ENOUGH_MEMORY;
+    }
+    run->processes = static_cast<MgProcess*>(processes);
+    run->processes[run->processCount++] = process;
+    return MG_OK;
+}
+
 uint32_t MgReadProcesses(MgRun* run)
 {
     uint32_t result = OpenProcessTable(run);
-    if (result != MG_OK || run->procFolder < 0) {
-        return result;
-    }
-    DIR* table = fdopendir(dup(run->procFolder));
-    if (table == nullptr) {
-        return MgErrorFromErrno(errno);
-    }
-    rewinddir(table);
-    struct dirent* entry;
-    while (result == MG_OK && (entry = readdir(table)) != nullptr) {
-        const int32_t pid = MgProcessNumber(entry->d_name);
-        if (pid <= 0) {
-            continue;
-        }
-        // One read a process: its folder is opened only for an mgetty's command line.
-        MgProcess process;
-        char name[16];
-        if (!MgReadListed(run, pid, &process, name, sizeof(name))) {
-            continue;
-        }
-        process.kind = MgIsMgettyName(name)      ? MG_PROCESS_MGETTY
-                       : IsOtherGettyName(name) ? MG_PROCESS_GETTY
-                                                 : MG_PROCESS_OTHER;
-        if (process.tty == 0 && process.kind != MG_PROCESS_MGETTY) {
-            continue;
-        }
-        if (process.kind != MG_PROCESS_OTHER) {
-            // A getty runs as root: a user's program of that name (a
-            // caller's shell renamed, say) is no getty, neither shown as
-            // one nor spared a hang-up.
-            int folder = MgOpenProcess(run, pid);
-            uint32_t real;
-            uint32_t effective;
-            if (folder < 0 || !MgProcessUsers(folder, &real, &effective) || real != 0 || effective != 0) {
-                process.kind = MG_PROCESS_OTHER;
-            } else if (process.kind == MG_PROCESS_MGETTY) {
-                ReadMgettyLine(folder, &process);
-            }
-            if (folder >= 0) {
-                close(folder);
-            }
-            if (process.tty == 0 && process.kind != MG_PROCESS_MGETTY) {
-                continue;
-            }
-        }
-        if (process.kind == MG_PROCESS_MGETTY) {
-            result = MgAddLine(run, process.line, strlen(process.line), MG_FROM_PROCESS);
-        }
-        void* processes = run->processes;
-        if (result == MG_OK && !MgGrow(&processes, &run->processCapacity, run->processCount, sizeof(MgProcess))) {
-            result = MG_ERROR_NOT_ENOUGH_MEMORY;
-        }
-        if (result == MG_OK) {
-            run->processes = static_cast<MgProcess*>(processes);
-            run->processes[run->processCount++] = process;
-        }
-    }
-    closedir(table);
-    return result;
+    return result == MG_OK ? MgWalkProcesses(run, MG_WALK_AT_ONCE, KeepProcess, run) : result;
 }
+
 // Copies a fixed-width utmp field, which need not be terminated.
 static void CopyField(char* out, size_t outSize, const char* field, size_t fieldSize)
 {

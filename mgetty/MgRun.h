@@ -58,6 +58,9 @@ struct MgProcess {
     uint32_t tty;    // Its controlling terminal in the kernel's encoding; 0 for none.
     uint64_t start;  // When it started, in clock ticks since boot: with the pid, who it is.
     char state;      // As the kernel shows it: R, S, D, Z, T...
+    // Its threads: a process whose first thread has ended shows as a zombie
+    // while its other threads run on.
+    int32_t threads;
     MgProcessKind kind;
     char line[MG_NAME_SIZE];  // For an mgetty, the device it runs on; else empty.
 };
@@ -139,8 +142,6 @@ uint32_t MgReadLogins(MgRun* run);
 // Reads the stat file of the process whose /proc folder is open as
 // `folder`, with its name; false when it is gone or unreadable.
 bool MgReadProcessAt(int folder, int32_t pid, MgProcess* process, char* name, size_t nameSize);
-// The process an entry of /proc stands for; 0 for an entry that is no process.
-int32_t MgProcessNumber(const char* entry);
 // Reads the stat file of a process of the run's table by its number.
 bool MgReadListed(const MgRun* run, int32_t pid, MgProcess* process, char* name, size_t nameSize);
 // Opens the /proc folder of a process of the run's table; -1 when it is gone.
@@ -154,6 +155,22 @@ bool MgHasDeviceOpen(int folder, uint64_t rdev);
 bool MgLineOfCommand(const char* const* arguments, uint32_t count, char* line);
 // Whether a program of that name is mgetty or vgetty.
 bool MgIsMgettyName(const char* name);
+// What a program of that name would be to the lines, were it run by root.
+MgProcessKind MgKindOfName(const char* name);
+// Whether the process whose /proc folder is open runs as root, really and effectively.
+bool MgRunsAsRoot(int folder);
+// What a walk over the process table does with each process: `process` is a
+// first look at it by number, `name` its name. A result other than MG_OK
+// ends the walk.
+typedef uint32_t (*MgProcessVisitor)(void* context, const MgProcess& process, const char* name);
+// How a walk reads the table: at once, as it stands when the walk begins; or
+// one entry at a time, so that a process born during the walk with a higher
+// number than any listed yet is still found.
+enum MgWalkPace { MG_WALK_AT_ONCE, MG_WALK_ONE_BY_ONE };
+// Shows every process of the run's table to `visit`, in the order of their
+// numbers; the first result other than MG_OK, or the error that kept the
+// table from being read.
+uint32_t MgWalkProcesses(const MgRun* run, MgWalkPace pace, MgProcessVisitor visit, void* context);
 
 // What the requests do (MgStatus.cpp).
 int32_t MgLineStatus(MgRun* run, const MgLine* line);

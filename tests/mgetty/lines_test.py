@@ -29,6 +29,62 @@ def block(number, name, comment, kind, server, status, user=""):
     return "\r\n".join(lines + ([f"\tUser logged in:\t{user}"] if user else []) + ["", ""])
 
 
+# A caller's job, started from the shell in the background: it ignores SIGHUP
+# and SIGTERM, and forks every 2 ms (each parent ending), or keeps reopening the
+# line, from the call's session or from one of its own.
+JOB = """
+import os, signal, sys, time
+how = sys.argv[1]
+for signum in (signal.SIGHUP, signal.SIGTERM):
+    signal.signal(signum, signal.SIG_IGN)
+if how.startswith("detached"):
+    for number in range(3):
+        os.dup2(os.open("/dev/null", os.O_RDWR), number)
+    # As setsid(1) does: a group's leader cannot start a session.
+    if os.fork() != 0:
+        os._exit(0)
+    os.setsid()
+open(f"{sys.argv[0]}.{how}", "w").close()  # Ready.
+held = None
+while True:
+    time.sleep(0.002)
+    if how == "forks" and os.fork() != 0:
+        os._exit(0)
+    if how.endswith("reopens"):
+        try:
+            held, old = os.open("/dev/ttyS0", os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK), held
+            old is None or os.close(old)
+        except OSError:
+            pass
+"""
+
+
+def tagged(*arguments):
+    """The processes whose command line holds these arguments."""
+    tag, found = "\0".join(arguments) + "\0", []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
+                found += [int(entry)] if tag.encode() in cmdline.read() else []
+        except OSError:
+            pass
+    return found
+
+
+def holding(device):
+    """The names of the processes that hold the device open."""
+    rdev, names = os.stat(device).st_rdev, []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            folder = f"/proc/{entry}/fd"
+            if any(os.stat(os.path.join(folder, fd)).st_rdev == rdev for fd in os.listdir(folder)):
+                with open(f"/proc/{entry}/comm") as comm:
+                    names.append(comm.read().strip())
+        except OSError:
+            pass
+    return names
+
+
 MODEM = ("ttyS0", "The modem on the desk, for terminal callers", "modem", "TERM")
 ISDN = ("ttyI0", "ISDN adapter; PPP callers go to pppd", "isdn", "PPP")
 
@@ -64,6 +120,30 @@ class Lines(unittest.TestCase):
         self.assertEqual((supervisor.set_enabled("ttyS0", True), self.nologin("ttyS0")), (0, False))
         self.assertEqual(lab("ring", "ttyS0"), "ok picked up")
         self.until("ttyS0", "Monitoring")
+
+    def test_nothing_of_the_call_outlasts_its_hang_up(self):
+        job = os.path.join(self.root, "job.py")
+        with open(job, "w") as file:
+            file.write(JOB)
+        # How the job runs, and whether it outlives the hang-up: a job
+        # detached into a session of its own that holds no line is no
+        # longer the call's.
+        cases = [("forks", False), ("reopens", False), ("detached-reopens", False), ("detached", True)]
+        for how, outlives in cases:
+            with self.subTest(job=how):
+                self.until("ttyS0", "Monitoring")
+                self.assertEqual(lab("call", "ttyS0", "mallory"), "ok mallory logged in")
+                tag = (job, how)
+                self.assertEqual(lab("type", "ttyS0", sys.executable, *tag, "&"), "ok typed")
+                deadline = time.monotonic() + 20
+                while not os.path.exists(f"{job}.{how}") and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                time.sleep(0.1)
+                self.assertEqual(self.supervisor.disconnect("ttyS0"), 0)
+                left = tagged(*tag)
+                for pid in left:
+                    os.kill(pid, signal.SIGKILL)
+                self.assertEqual((bool(left), set(holding("/dev/ttyS0")) - {"mgetty"}), (outlives, set()))
 
     def test_a_ppp_caller_shows_as_its_peer_until_hung_up(self):
         self.assertEqual(lab("ppp", "ttyI0", "carol"), "ok carol logged in")
