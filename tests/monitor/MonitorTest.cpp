@@ -31,7 +31,7 @@ TEST(ThresholdRange, AlertsAsTheGuidelinesSay)
 
 TEST(Exposition, LabelValuesAreEscapedAndValidUtf8)
 {
-    ClLineReading line{1, "Odd \"one\" \\ \xff\nx", "modem", "PP\xc3", true, 42, "b\xc3\xa9\xed\xa0\x80"};
+    ClLineReading line{1, "Odd \"one\" \\ \xff\nx", "modem", "PP\xc3", true, 42, "b\xc3\xa9\xed\xa0\x80", 0};
     const std::string text = FormatExposition({line});
     EXPECT_NE(text.find("ringwarden_line_server_active{line=\"Odd \\\"one\\\" \\\\ \xEF\xBF\xBD\\nx\"} 1\n"),
               std::string::npos) << text;
