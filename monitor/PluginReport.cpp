@@ -84,26 +84,66 @@ std::string LineCount(size_t count)
 }
 
 // The names joined by commas when they fit in `room` characters; else as
-// many as fit, then "and N more"; else only their count.
-std::string NameList(const std::vector<std::string>& names, size_t room)
+// many as fit, then "and N more"; else only their count. Says in `shown`
+// how many names it shows.
+std::string NameList(const std::vector<std::string>& names, size_t room, size_t* shown)
 {
     std::string all;
     for (const std::string& name : names) {
         all += (all.empty() ? "" : ", ") + name;
     }
+    *shown = names.size();
     if (all.size() <= room) {
         return all;
     }
-    std::string shown;
+    std::string some;
     size_t count = 0;
     for (; count < names.size(); ++count) {
-        const std::string next = shown + (count == 0 ? "" : ", ") + names[count];
+        const std::string next = some + (count == 0 ? "" : ", ") + names[count];
         if (next.size() + (" and " + std::to_string(names.size() - count - 1) + " more").size() > room) {
             break;
         }
-        shown = next;
+        some = next;
     }
-    return count == 0 ? LineCount(names.size()) : shown + " and " + std::to_string(names.size() - count) + " more";
+    *shown = count;
+    return count == 0 ? LineCount(names.size()) : some + " and " + std::to_string(names.size() - count) + " more";
+}
+
+// The first line's text: the lists of names at fault, each given the room
+// the others leave (the failed lines first; at its shortest a list is only
+// its count), then the summary. The count of connected lines is the first
+// thing to go when the names do not all fit.
+std::string FirstLine(const std::string& head, const std::vector<std::string>& failed,
+                      const std::vector<std::string>& calls, const std::string& callAge, const std::string& summary,
+                      const std::string& connected)
+{
+    const std::string failedLabel = "Monitoring failed on ";
+    const std::string callLabel = calls.size() == 1 ? "long call on " : "long calls on ";
+    const size_t failedLeast = LineCount(failed.size()).size();
+    const size_t callLeast = LineCount(calls.size()).size();
+    const size_t lists = (failed.empty() ? 0 : failedLabel.size() + failedLeast + 2) +
+                         (calls.empty() ? 0 : callLabel.size() + callLeast + callAge.size() + 2);
+    std::string first;
+    for (const std::string& tail : {summary + connected, summary}) {
+        size_t room = kFirstLineLimit - std::min<size_t>(kFirstLineLimit, head.size() + tail.size() + lists);
+        first = head;
+        size_t shown = 0;
+        if (!failed.empty()) {
+            const std::string list = NameList(failed, room + failedLeast, &shown);
+            room -= std::min(room, list.size() > failedLeast ? list.size() - failedLeast : 0);
+            first += failedLabel + list + "; ";
+        }
+        if (!calls.empty()) {
+            size_t shownCalls = 0;
+            first += callLabel + NameList(calls, room + callLeast, &shownCalls) + callAge + "; ";
+            shown += shownCalls;
+        }
+        first += tail;
+        if (shown == failed.size() + calls.size()) {
+            break;
+        }
+    }
+    return first;
 }
 
 }  // namespace
@@ -168,28 +208,9 @@ std::string FormatReport(const ClReading& reading, const ClThresholds& threshold
         }
     }
     const std::string head = std::string("RINGWARDEN ") + kStateNames[state] + " - ";
-    const std::string summary =
-        Number(free) + " of " + Number(active) + " active lines free, " + Number(connected) + " connected";
+    const std::string summary = Number(free) + " of " + Number(active) + " active lines free";
     const std::string callAge = calls.size() == 1 ? " up " + Duration(reading.now - FirstCallStart(lines, longCall)) : "";
-    // Each list of names gets the room the other parts leave, the failed
-    // lines first; at its shortest a list is only its count.
-    size_t room = kFirstLineLimit - std::min<size_t>(kFirstLineLimit, head.size() + summary.size());
-    const std::string failedLabel = "Monitoring failed on ";
-    const std::string callLabel = calls.size() == 1 ? "long call on " : "long calls on ";
-    const size_t failedLeast = failed.empty() ? 0 : failedLabel.size() + LineCount(failed.size()).size() + 2;
-    const size_t callLeast = calls.empty() ? 0 : callLabel.size() + LineCount(calls.size()).size() + callAge.size() + 2;
-    room -= std::min(room, failedLeast + callLeast);
-    std::string first = head;
-    if (!failed.empty()) {
-        const size_t least = LineCount(failed.size()).size();
-        const std::string list = NameList(failed, room + least);
-        room -= std::min(room, list.size() > least ? list.size() - least : 0);
-        first += failedLabel + list + "; ";
-    }
-    if (!calls.empty()) {
-        first += callLabel + NameList(calls, room + LineCount(calls.size()).size()) + callAge + "; ";
-    }
-    std::string report = first + summary;
+    std::string report = FirstLine(head, failed, calls, callAge, summary, ", " + Number(connected) + " connected");
 
     const std::string all = Number(static_cast<unsigned>(lines.size()));
     report += " | " + PerfItem("lines", static_cast<unsigned>(lines.size()), "", "", "");
