@@ -9,6 +9,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <utmp.h>
 
 #define MG_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -153,6 +154,36 @@ MG_EXPORT uint32_t WINAPI SuprvSetAccessInfo(void* record)
     uint32_t flags;
     memcpy(&flags, static_cast<const unsigned char*>(record) + offsetof(SuprvAccessInfo, flags), sizeof(flags));
     return MgSetServerEnabled(line, (flags & SUPRV_SERVER_ENABLED) != 0);
+}
+
+// The call's start is the time of the login record of the user shown on the
+// line: the latest of the line's records that names them.
+MG_EXPORT uint32_t WINAPI SuprvGetCallStart(const void* record, uint64_t* start)
+{
+    if (start == nullptr) {
+        return MG_ERROR_INVALID_PARAMETER;
+    }
+    if (!g_ready) {
+        return MG_ERROR_NOT_READY;
+    }
+    const MgLine* line = LineOfRecord(record);
+    if (line == nullptr) {
+        return MG_ERROR_DEVICE_NOT_EXIST;
+    }
+    *start = 0;
+    if (MgLineStatus(&g_run, line) != SUPRV_STATUS_CONNECTED) {
+        return MG_OK;
+    }
+    char user[SUPRV_USER_LENGTH];
+    MgLineUser(&g_run, line, user, sizeof(user));
+    for (uint32_t i = g_run.loginCount; user[0] != 0 && i-- > 0;) {
+        const MgLogin& login = g_run.logins[i];
+        if (login.type == USER_PROCESS && strcmp(login.user, user) == 0 && MgLoginOnLine(line, login.line)) {
+            *start = login.time > 0 ? static_cast<uint64_t>(login.time) : 0;
+            break;
+        }
+    }
+    return MG_OK;
 }
 
 MG_EXPORT uint32_t WINAPI SuprvRequest(uint32_t code, void* request, uint32_t zero)
