@@ -139,17 +139,20 @@ static const MgLine* LineOfRecord(const void* record)
     return MgFindLine(&g_run, name);
 }
 
+// The line of a record handed back to a function that needs the supervisor
+// initialised; null, with the error number in `error`, when there is none.
+static const MgLine* ReadyLineOfRecord(const void* record, uint32_t* error)
+{
+    *error = record == nullptr ? MG_ERROR_INVALID_PARAMETER : !g_ready ? MG_ERROR_NOT_READY : MG_ERROR_DEVICE_NOT_EXIST;
+    return record != nullptr && g_ready ? LineOfRecord(record) : nullptr;
+}
+
 MG_EXPORT uint32_t WINAPI SuprvSetAccessInfo(void* record)
 {
-    if (record == nullptr) {
-        return MG_ERROR_INVALID_PARAMETER;
-    }
-    if (!g_ready) {
-        return MG_ERROR_NOT_READY;
-    }
-    const MgLine* line = LineOfRecord(record);
+    uint32_t error;
+    const MgLine* line = ReadyLineOfRecord(record, &error);
     if (line == nullptr) {
-        return MG_ERROR_DEVICE_NOT_EXIST;
+        return error;
     }
     uint32_t flags;
     memcpy(&flags, static_cast<const unsigned char*>(record) + offsetof(SuprvAccessInfo, flags), sizeof(flags));
@@ -160,15 +163,10 @@ MG_EXPORT uint32_t WINAPI SuprvSetAccessInfo(void* record)
 // line: the latest of the line's records that names them.
 MG_EXPORT uint32_t WINAPI SuprvGetCallStart(const void* record, uint64_t* start)
 {
-    if (start == nullptr) {
-        return MG_ERROR_INVALID_PARAMETER;
-    }
-    if (!g_ready) {
-        return MG_ERROR_NOT_READY;
-    }
-    const MgLine* line = LineOfRecord(record);
-    if (line == nullptr) {
-        return MG_ERROR_DEVICE_NOT_EXIST;
+    uint32_t error;
+    const MgLine* line = ReadyLineOfRecord(record, &error);
+    if (start == nullptr || line == nullptr) {
+        return start == nullptr ? MG_ERROR_INVALID_PARAMETER : error;
     }
     *start = 0;
     if (MgLineStatus(&g_run, line) != SUPRV_STATUS_CONNECTED) {

@@ -221,8 +221,9 @@ void SimFormatChange(const SimDevice* before, const SimDevice* after, SimBuffer*
 void SimFillRecord(const SimDevice* device, unsigned char* record, uint32_t size);
 uint32_t SimRecordSize(const SimState* state);
 
-// Writes `value` in decimal, zero-terminated (at most 11 bytes).
-void SimFormatUnsigned(char* out, uint32_t value);
+// Writes `value` in decimal, zero-terminated (at most 11 bytes for a
+// 32-bit value, 21 for any).
+void SimFormatUnsigned(char* out, uint64_t value);
 
 // Status names as written in the state file, "Idle" to "MonitoringFailed".
 const char* SimStatusName(int32_t status);

@@ -4,9 +4,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-void SimFormatUnsigned(char* out, uint32_t value)
+void SimFormatUnsigned(char* out, uint64_t value)
 {
-    char digits[16];
+    char digits[24];
     int count = 0;
     do {
         digits[count++] = static_cast<char>('0' + value % 10);
@@ -212,17 +212,8 @@ static void AppendFaults(SimBuffer* out, const SimFaults* faults)
 
 static void AppendCallStartField(SimBuffer* out, uint64_t start)
 {
-    char digits[24];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + start % 10);
-        start /= 10;
-    } while (start != 0);
     char text[24];
-    for (int i = 0; i < count; ++i) {
-        text[i] = digits[count - 1 - i];
-    }
-    text[count] = 0;
+    SimFormatUnsigned(text, start);
     AppendField(out, "callstart", text);
 }
 
