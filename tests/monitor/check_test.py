@@ -168,6 +168,10 @@ class Plugin(Run):
                 if named and "call up" in named[0]:
                     self.assertIn("long call on Modem1 up 5h 0m", first[2])
 
+    def test_help_fits_80_columns(self):
+        code, output = self.plugin(["-h"])
+        self.assertEqual((code, max(len(line) for line in output.split("\n")) <= 80), (3, True), output)
+
     def test_output_that_cannot_be_written_is_unknown(self):
         self.suprvctl("init")
         for args in [], ["--prometheus"]:
