@@ -111,7 +111,9 @@ bool ClSupervisor::DescribeFailure(ClString& text)
     }
     // The library is not trusted to have ended its text inside the buffer.
     text = ClString();
-    text.AppendBytes(described, static_cast<DWORD>(strnlen(described, sizeof(described))));
+    const void* end = memchr(described, 0, sizeof(described));
+    const size_t length = end != nullptr ? static_cast<const char*>(end) - described : sizeof(described);
+    text.AppendBytes(described, static_cast<DWORD>(length));
     return true;
 }
 
