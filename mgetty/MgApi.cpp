@@ -9,6 +9,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <utmp.h>
 
 #define MG_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -138,21 +139,49 @@ static const MgLine* LineOfRecord(const void* record)
     return MgFindLine(&g_run, name);
 }
 
+// The line of a record handed back to a function that needs the supervisor
+// initialised; null, with the error number in `error`, when there is none.
+static const MgLine* ReadyLineOfRecord(const void* record, uint32_t* error)
+{
+    *error = record == nullptr ? MG_ERROR_INVALID_PARAMETER : !g_ready ? MG_ERROR_NOT_READY : MG_ERROR_DEVICE_NOT_EXIST;
+    return record != nullptr && g_ready ? LineOfRecord(record) : nullptr;
+}
+
 MG_EXPORT uint32_t WINAPI SuprvSetAccessInfo(void* record)
 {
-    if (record == nullptr) {
-        return MG_ERROR_INVALID_PARAMETER;
-    }
-    if (!g_ready) {
-        return MG_ERROR_NOT_READY;
-    }
-    const MgLine* line = LineOfRecord(record);
+    uint32_t error;
+    const MgLine* line = ReadyLineOfRecord(record, &error);
     if (line == nullptr) {
-        return MG_ERROR_DEVICE_NOT_EXIST;
+        return error;
     }
     uint32_t flags;
     memcpy(&flags, static_cast<const unsigned char*>(record) + offsetof(SuprvAccessInfo, flags), sizeof(flags));
     return MgSetServerEnabled(line, (flags & SUPRV_SERVER_ENABLED) != 0);
+}
+
+// The call's start is the time of the login record of the user shown on the
+// line: the latest of the line's records that names them.
+MG_EXPORT uint32_t WINAPI SuprvGetCallStart(const void* record, uint64_t* start)
+{
+    uint32_t error;
+    const MgLine* line = ReadyLineOfRecord(record, &error);
+    if (start == nullptr || line == nullptr) {
+        return start == nullptr ? MG_ERROR_INVALID_PARAMETER : error;
+    }
+    *start = 0;
+    if (MgLineStatus(&g_run, line) != SUPRV_STATUS_CONNECTED) {
+        return MG_OK;
+    }
+    char user[SUPRV_USER_LENGTH];
+    MgLineUser(&g_run, line, user, sizeof(user));
+    for (uint32_t i = g_run.loginCount; user[0] != 0 && i-- > 0;) {
+        const MgLogin& login = g_run.logins[i];
+        if (login.type == USER_PROCESS && strcmp(login.user, user) == 0 && MgLoginOnLine(line, login.line)) {
+            *start = login.time > 0 ? static_cast<uint64_t>(login.time) : 0;
+            break;
+        }
+    }
+    return MG_OK;
 }
 
 MG_EXPORT uint32_t WINAPI SuprvRequest(uint32_t code, void* request, uint32_t zero)

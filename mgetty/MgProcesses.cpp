@@ -395,6 +395,7 @@ uint32_t MgReadLogins(MgRun* run)
             login->type = record.ut_type;
             memcpy(login->line, line, sizeof(line));
             CopyField(login->user, sizeof(login->user), record.ut_user, sizeof(record.ut_user));
+            login->time = record.ut_tv.tv_sec;
         }
         size_t rest = kept - whole * sizeof(struct utmp);
         memmove(records, reinterpret_cast<char*>(records) + whole * sizeof(struct utmp), rest);

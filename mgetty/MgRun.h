@@ -71,6 +71,7 @@ struct MgLogin {
     int16_t type;  // USER_PROCESS, LOGIN_PROCESS, DEAD_PROCESS.
     char line[MG_UTMP_LINE_SIZE + 1];
     char user[MG_UTMP_LINE_SIZE + 1];
+    int64_t time;  // When the record was written, in seconds since the Unix epoch.
 };
 
 // The login.config files already read in this run, and whether each hands

@@ -9,12 +9,17 @@
 #include "monitor/PluginReport.h"
 
 struct ClCheckOptions {
-    ClCheckOptions() : timeout(10), prometheus(false) {}
+    ClCheckOptions()
+        : timeout(10), timeoutState(kStateCritical), verbosity(0), prometheus(false)
+    {
+    }
 
     ClArray<ClDeviceSelector> lines;  // -l: the lines to check; none means every line.
     ClString deviceType;              // -T: empty means lines of every type.
-    ClThresholds thresholds;          // -w and -c over the free lines.
+    ClThresholds thresholds;          // -w and -c over the free lines, and the call limits.
     unsigned timeout;                 // -t, in seconds.
+    PluginState timeoutState;         // -t SECONDS:STATE: the state of a reading that timed out.
+    unsigned verbosity;               // How often -v was given.
     bool prometheus;                  // --prometheus: the metrics instead of the plugin's line.
     std::string output;               // --output: the textfile; empty means standard output.
 };
@@ -25,5 +30,5 @@ enum class OptionsOutcome { Check, HelpShown, VersionShown, Rejected };
 // standard output itself; for a rejected command line, `problem` says why.
 OptionsOutcome ReadOptions(int argc, char** argv, ClCheckOptions& options, std::string& problem);
 
-// Writes the whole of `text` to the file descriptor; false when it cannot.
-bool WriteAll(int handle, const std::string& text);
+// The usage synopsis, shown after the reason a command line was rejected.
+extern const char kUsage[];

@@ -7,7 +7,8 @@
 #include "monitor/LineReading.h"
 
 // The metrics of a reading: per line its server state, one gauge per
-// status, its user and its types; and ringwarden_reading_success 1.
+// status, its user, its types and when its call began; and
+// ringwarden_reading_success 1.
 std::string FormatExposition(const std::vector<ClLineReading>& lines);
 
 // The document of a reading that failed: ringwarden_reading_success 0 alone.
@@ -19,3 +20,10 @@ extern const char kFailedExposition[];
 // errno of the step that failed. Makes only async-signal-safe calls, so a
 // signal handler may use it.
 int ReplaceFile(const char* path, const char* temporary, const char* text, size_t length);
+
+// The temporary file of the run with process number `process` for `path`.
+std::string TemporaryName(const std::string& path, long process);
+
+// Removes the temporary files for `path` that runs no longer running left
+// behind (killed before they could remove them).
+void RemoveStaleTemporaries(const std::string& path);

@@ -10,6 +10,9 @@
 
 namespace {
 
+// String-table entries.
+const UINT kInitializeFailedEntry = 2;
+
 class ClReadingVisitor : public ClDeviceVisitor {
 public:
     ClReadingVisitor(ClSupervisor& supervisor, std::vector<ClLineReading>& lines)
@@ -31,6 +34,8 @@ public:
         line.active = (record.flags & SUPRV_SERVER_ENABLED) != 0;
         line.status = QueryStatus(supervisor, record);
         line.user = QueryUser(supervisor, record);
+        line.callStart = 0;
+        supervisor.GetCallStart(&record, &line.callStart);
         lines.push_back(line);
     }
 
@@ -47,7 +52,19 @@ std::vector<ClLineReading> ReadLines(ClSupervisor& supervisor, ClArray<ClDeviceS
     uint32_t zero = 0;
     const uint32_t result = supervisor.Initialize(&zero);
     if (result != 0) {
-        throw new ClException(FormatResource(2, static_cast<int>(result)));
+        ClWin32Exception* failure =
+            new ClWin32Exception(result, FormatResource(kInitializeFailedEntry, static_cast<int>(result)));
+        ClString described;
+        try {
+            if (supervisor.DescribeFailure(described) && !described.IsEmpty()) {
+                failure->message.Append("\n");
+                failure->message.Append(described);
+            }
+        } catch (...) {
+            delete failure;
+            throw;
+        }
+        throw failure;
     }
     std::vector<ClLineReading> lines;
     ClReadingVisitor visitor(supervisor, lines);

@@ -19,14 +19,17 @@ struct ClLineReading {
     bool active;          // The server answers calls on the line.
     int32_t status;       // A SUPRV_STATUS_ code, or anything else the supervisor left.
     ClString user;        // Empty when nobody is logged in.
+    uint64_t callStart;   // When the call began, as a Unix time; 0 when in no call or not known.
 };
 
 // Reads the record, status and user of every line that a selector names
 // (every line when there are none) and whose type is `deviceType` (any when
 // empty), in the supervisor's order, between one Initialize and one
 // DeInitialize of the bound supervisor. Marks the selectors that matched.
-// Throws ClException* when the supervisor cannot be initialised, the list or
-// a record cannot be read, or a function is missing from the library.
+// Throws ClException* when the supervisor cannot be initialised (with the
+// system's words for the error number and what the library says of its
+// failure), the list or a record cannot be read, or a function is missing
+// from the library.
 std::vector<ClLineReading> ReadLines(ClSupervisor& supervisor, ClArray<ClDeviceSelector>& selectors,
                                      const ClString& deviceType);
 

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "base/Resources.h"
@@ -13,6 +14,7 @@
 #include "monitor/Exposition.h"
 #include "monitor/LineReading.h"
 #include "monitor/PluginReport.h"
+#include "monitor/WriteWhole.h"
 #include "platform/FaultTranslator.h"
 #include "supervisor/ClSupervisor.h"
 
@@ -21,36 +23,32 @@ namespace {
 // What the timer's handler writes when the reading takes too long, made
 // before the timer is set: a signal handler may not allocate.
 char g_timeoutLine[128];
+int g_timeoutExit;
 bool g_prometheus;
 const char* g_textfile;  // Null for standard output.
 const char* g_temporary;
 
-// Allocates nothing, for the handler and for a report that memory ran out;
-// neither has anywhere to report a failed write.
-void WriteText(int handle, const char* text)
-{
-    if (write(handle, text, strlen(text)) < 0) {
-        return;
-    }
-}
-
-// The state is UNKNOWN, and with --prometheus the metrics say that the
-// reading failed, in the file or on standard output.
+// With --prometheus the metrics say that the reading failed, in the file or
+// on standard output, and the state is UNKNOWN; the plugin's state is the
+// one -t chose.
 void OnTimeout(int)
 {
     if (g_prometheus && g_textfile != nullptr) {
         ReplaceFile(g_textfile, g_temporary, kFailedExposition, strlen(kFailedExposition));
     } else if (g_prometheus) {
-        WriteText(STDOUT_FILENO, kFailedExposition);
+        WriteWhole(STDOUT_FILENO, kFailedExposition, strlen(kFailedExposition));
     }
-    WriteText(g_prometheus ? STDERR_FILENO : STDOUT_FILENO, g_timeoutLine);
-    _exit(kStateUnknown);
+    WriteWhole(g_prometheus ? STDERR_FILENO : STDOUT_FILENO, g_timeoutLine, strlen(g_timeoutLine));
+    _exit(g_timeoutExit);
 }
 
 void ArmTimeout(const ClCheckOptions& options, const std::string& temporary)
 {
-    snprintf(g_timeoutLine, sizeof(g_timeoutLine),
-             "RINGWARDEN UNKNOWN - no answer from the supervisor after %u s (-t)\n", options.timeout);
+    const PluginState state = options.prometheus ? kStateUnknown : options.timeoutState;
+    const std::string line =
+        FormatProblem(state, "no answer from the supervisor after " + std::to_string(options.timeout) + " s (-t)");
+    snprintf(g_timeoutLine, sizeof(g_timeoutLine), "%s", line.c_str());
+    g_timeoutExit = state;
     g_prometheus = options.prometheus;
     g_textfile = options.output.empty() ? nullptr : options.output.c_str();
     g_temporary = temporary.c_str();
@@ -76,39 +74,77 @@ std::string FirstParagraph(const std::string& report)
     return report.substr(0, end);
 }
 
-// The reason for an UNKNOWN state when the reading succeeded but checks
-// nothing the command line asked for; empty when there is none.
+std::string Quote(const ClStringRange& name)
+{
+    ClString text;
+    text.AppendBytes(name.begin, name.GetLength());
+    return std::string("\"") + text.GetText() + "\"";
+}
+
+// The reason for an UNKNOWN state when the reading succeeded but left out
+// what the command line asked for: every line named that no line is, or
+// that -T left out; empty when there is none.
 std::string MissingLines(const ClCheckOptions& options, const std::vector<ClLineReading>& lines)
 {
+    std::string missing;
+    std::string otherType;
     for (DWORD i = 0; i < options.lines.GetCount(); ++i) {
         const ClDeviceSelector& selector = options.lines[i];
-        if (!selector.found) {
-            ClString name;
-            name.AppendBytes(selector.name.begin, selector.name.GetLength());
-            return std::string("no line named \"") + name.GetText() + "\"" +
-                   (options.deviceType.IsEmpty() ? "" : " of type \"" + std::string(options.deviceType.GetText()) + "\"");
+        bool read = false;
+        for (const ClLineReading& line : lines) {
+            read = read || selector.name.EqualsNoCase(ClStringRange(line.name));
+        }
+        if (!read) {
+            std::string& list = selector.found ? otherType : missing;
+            list += (list.empty() ? "" : ", ") + Quote(selector.name);
         }
     }
-    if (lines.empty() && !options.deviceType.IsEmpty()) {
-        return std::string("no line of type \"") + options.deviceType.GetText() + "\"";
+    std::string reason = missing.empty() ? "" : "no line named " + missing;
+    if (!otherType.empty()) {
+        reason += (reason.empty() ? "" : "; ") + otherType + " not of type \"" + options.deviceType.GetText() + "\"";
     }
-    return std::string();
+    if (reason.empty() && lines.empty() && !options.deviceType.IsEmpty()) {
+        reason = std::string("no line of type \"") + options.deviceType.GetText() + "\"";
+    }
+    return reason;
+}
+
+void Complain(const std::string& text)
+{
+    WriteWhole(STDERR_FILENO, text);
 }
 
 // The metrics to standard output or into the textfile; the state is
-// UNKNOWN when the lines were not read or the file not written.
+// UNKNOWN, with the reason on standard error, when the lines were not read
+// or the metrics not written.
 int WritePrometheus(const ClCheckOptions& options, const std::string& temporary, const std::string& metrics,
                     const std::string& failure)
 {
     int state = failure.empty() ? kStateOk : kStateUnknown;
+    const std::string target = options.output.empty() ? "standard output" : options.output;
+    int error = 0;
     if (options.output.empty()) {
-        WriteAll(STDOUT_FILENO, metrics);
-    } else if (const int error = ReplaceFile(options.output.c_str(), temporary.c_str(), metrics.data(), metrics.size())) {
-        WriteAll(STDERR_FILENO, FormatUnknown("cannot write " + options.output + ": " + strerror(error)));
+        error = WriteWhole(STDOUT_FILENO, metrics);
+    } else {
+        RemoveStaleTemporaries(options.output);
+        error = ReplaceFile(options.output.c_str(), temporary.c_str(), metrics.data(), metrics.size());
+    }
+    if (error != 0) {
+        Complain(FormatUnknown("cannot write the metrics to " + target + ": " + strerror(error)));
         state = kStateUnknown;
     }
     if (!failure.empty()) {
-        WriteAll(STDERR_FILENO, FormatUnknown(failure));
+        Complain(FormatUnknown(failure));
+    }
+    return state;
+}
+
+// The plugin's output; a write that fails makes the state UNKNOWN, said on standard error.
+int WriteReport(const std::string& report, int state)
+{
+    if (const int error = WriteWhole(STDOUT_FILENO, report)) {
+        Complain(FormatUnknown(std::string("cannot write to standard output: ") + strerror(error)));
+        return kStateUnknown;
     }
     return state;
 }
@@ -117,18 +153,19 @@ int Check(ClCheckOptions& options, std::string& failure, std::string& metrics)
 {
     ClSupervisor supervisor;
     supervisor.Bind();
-    std::vector<ClLineReading> lines = ReadLines(supervisor, options.lines, options.deviceType);
+    ClReading reading;
+    reading.lines = ReadLines(supervisor, options.lines, options.deviceType);
+    reading.now = static_cast<uint64_t>(time(nullptr));
     alarm(0);
-    failure = MissingLines(options, lines);
+    failure = MissingLines(options, reading.lines);
     if (options.prometheus) {
-        metrics = failure.empty() ? FormatExposition(lines) : kFailedExposition;
+        metrics = failure.empty() ? FormatExposition(reading.lines) : kFailedExposition;
         return failure.empty() ? kStateOk : kStateUnknown;
     }
     if (!failure.empty()) {
         return kStateUnknown;
     }
-    WriteAll(STDOUT_FILENO, FormatReport(lines, options.thresholds));
-    return Evaluate(lines, options.thresholds);
+    return WriteReport(FormatReport(reading, options.thresholds, options.verbosity), Evaluate(reading, options.thresholds));
 }
 
 }  // namespace
@@ -146,12 +183,12 @@ int main(int argc, char** argv)
         case OptionsOutcome::VersionShown:
             return kStateUnknown;
         case OptionsOutcome::Rejected:
-            WriteAll(STDOUT_FILENO, FormatUnknown(failure + "; see check_ringwarden --help"));
+            WriteReport(FormatUnknown(failure) + kUsage, kStateUnknown);
             return kStateUnknown;
         case OptionsOutcome::Check:
             break;
         }
-        const std::string temporary = options.output + "." + std::to_string(getpid()) + ".tmp";
+        const std::string temporary = TemporaryName(options.output, getpid());
         ArmTimeout(options, temporary);
         // A fault inside the supervisor library becomes a report like any other failure.
         SetFaultTranslator(TranslateFault);
@@ -166,12 +203,13 @@ int main(int argc, char** argv)
         if (options.prometheus) {
             return WritePrometheus(options, temporary, metrics, failure);
         }
-        if (state == kStateUnknown) {
-            WriteAll(STDOUT_FILENO, FormatUnknown(failure));
+        if (!failure.empty()) {
+            return WriteReport(FormatUnknown(failure), kStateUnknown);
         }
     } catch (ClException* error) {
         // Memory ran out before the reading began, or while its failure was reported.
-        WriteText(STDOUT_FILENO, "RINGWARDEN UNKNOWN - out of memory\n");
+        static const char kOutOfMemory[] = "RINGWARDEN UNKNOWN - out of memory\n";
+        WriteWhole(STDOUT_FILENO, kOutOfMemory, sizeof(kOutOfMemory) - 1);
         delete error;
         return kStateUnknown;
     }

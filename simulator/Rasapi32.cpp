@@ -5,6 +5,7 @@
 // (SIM_WITHOUT_DEINITIALIZE) or that fault with ebp holding no frame pointer
 // (SIM_EBP_AS_DATA) for the program's tests.
 #include "simulator/SimState.h"
+#include "simulator/SimFile.h"
 #include "simulator/SimStore.h"
 #include "supervisor/SupervisorApi.h"
 
@@ -27,6 +28,8 @@
 
 static SimState g_state;
 static bool g_ready;
+// What the last failed initialisation failed on, for SuprvDescribeFailure.
+static char g_failure[512];
 // Lies in the library's read-only data; the readonly crash writes to it.
 static const char g_readOnly[] = "read-only";
 
@@ -104,20 +107,57 @@ static void CrashIfAsked(SimFunction function)
     }
 }
 
+// Appends `text` to the failure's description, as much as fits.
+static void Describe(const char* text)
+{
+    size_t length = strlen(g_failure);
+    size_t room = sizeof(g_failure) - 1 - length;
+    size_t count = strlen(text) < room ? strlen(text) : room;
+    memcpy(g_failure + length, text, count);
+    g_failure[length + count] = 0;
+}
+
+// Why the state file could not be loaded, in the words of whoever looks after it.
+static void DescribeLoadFailure(uint32_t result)
+{
+    SimBuffer path = {};
+    bool named = SimStatePath(&path) == SUPRV_OK;
+    Describe("State file ");
+    Describe(named ? path.data : "(no path)");
+    SimBufferFree(&path);
+    switch (result) {
+    case SUPRV_ERROR_INVALID_DATA:
+        Describe(": corrupt, it does not read as a state file (repair it, or suprvctl init to start anew)");
+        break;
+    case SUPRV_ERROR_ACCESS_DENIED:
+        Describe(": this user may not read it");
+        break;
+    case SUPRV_ERROR_NOT_ENOUGH_MEMORY:
+        Describe(": too large for the memory there is");
+        break;
+    default:
+        Describe(": cannot be read");
+        break;
+    }
+}
+
 SIM_EXPORT uint32_t WINAPI SuprvInitialize(uint32_t* zero)
 {
     (void)zero;
     SimStateFree(&g_state);
     g_ready = false;
+    g_failure[0] = 0;
     uint32_t result = SimLoad(&g_state);
     if (result != SUPRV_OK) {
         SimStateFree(&g_state);
+        DescribeLoadFailure(result);
         return result;
     }
     CrashIfAsked(SIM_FN_INITIALIZE);
     if (g_state.faults.initializeResult != 0) {
         result = g_state.faults.initializeResult;
         SimStateFree(&g_state);
+        Describe("The state file's fault knob makes initialisation fail (suprvctl fault clear removes it)");
         return result;
     }
     g_ready = true;
@@ -296,6 +336,23 @@ static uint32_t DropCall(SimState* state, SimDevice* device, void* context)
     return SUPRV_OK;
 }
 
+SIM_EXPORT uint32_t WINAPI SuprvGetCallStart(const void* record, uint64_t* start)
+{
+    if (start == nullptr) {
+        return SUPRV_ERROR_INVALID_PARAMETER;
+    }
+    if (!g_ready) {
+        return SUPRV_ERROR_NOT_READY;
+    }
+    uint32_t position = DeviceOfRecord(record);
+    if (position == SIM_NO_DEVICE) {
+        return SUPRV_ERROR_DEVICE_NOT_EXIST;
+    }
+    const SimEntry& entry = g_state.devices[position];
+    *start = entry.status == SUPRV_STATUS_CONNECTED ? entry.callStart : 0;
+    return SUPRV_OK;
+}
+
 SIM_EXPORT uint32_t WINAPI SuprvRequest(uint32_t code, void* request, uint32_t zero)
 {
     (void)zero;
@@ -340,3 +397,15 @@ SIM_EXPORT uint32_t WINAPI SuprvRequest(uint32_t code, void* request, uint32_t z
     return SUPRV_ERROR_NOT_SUPPORTED;
 }
 #endif
+
+SIM_EXPORT uint32_t WINAPI SuprvDescribeFailure(char* text, uint32_t size)
+{
+    if (text == nullptr || size == 0) {
+        return SUPRV_ERROR_INVALID_PARAMETER;
+    }
+    size_t length = strlen(g_failure);
+    size_t count = length < size ? length : size - 1;
+    memcpy(text, g_failure, count);
+    text[count] = 0;
+    return SUPRV_OK;
+}

@@ -242,6 +242,7 @@ void SimGetDevice(const SimState* state, uint32_t position, SimDevice* device)
     device->flags = entry->flags;
     device->speed = entry->speed;
     device->status = entry->status;
+    device->callStart = entry->callStart;
 }
 
 uint32_t SimAddDevice(SimState* state, const SimDevice* device)
@@ -270,6 +271,7 @@ uint32_t SimAddDevice(SimState* state, const SimDevice* device)
     entry->flags = device->flags;
     entry->speed = device->speed;
     entry->status = device->status;
+    entry->callStart = device->callStart;
     IndexInsert(state->index, state->indexSize, SimDeviceName(state, state->count), state->count);
     ++state->count;
     return SUPRV_OK;
@@ -298,6 +300,7 @@ uint32_t SimPutDevice(SimState* state, uint32_t position, const SimDevice* devic
     entry->flags = device->flags;
     entry->speed = device->speed;
     entry->status = device->status;
+    entry->callStart = device->callStart;
     return SUPRV_OK;
 }
 

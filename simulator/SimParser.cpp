@@ -13,6 +13,8 @@
 //     server PPP
 //     status Monitoring                           a name or a number
 //     user                                        an empty value: nobody logged in
+//     callstart 1765380000                        when it became Connected (Unix time);
+//                                                 absent while unknown or in no call
 //     comment External modem
 //   end
 //   change Modem1                                 a change block: sets the named
@@ -130,6 +132,23 @@ static bool ParseUnsigned(const char* begin, const char* end, uint32_t* value)
     return true;
 }
 
+// A decimal number of up to 64 bits.
+static bool ParseUnsigned64(const char* begin, const char* end, uint64_t* value)
+{
+    uint64_t result = 0;
+    if (begin == end) {
+        return false;
+    }
+    for (const char* p = begin; p < end; ++p) {
+        if (*p < '0' || *p > '9' || result > (UINT64_MAX - 9) / 10) {
+            return false;
+        }
+        result = result * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    *value = result;
+    return true;
+}
+
 static bool ParseStatus(const char* begin, const char* end, int32_t* status)
 {
     for (int32_t i = 0; i < 8; ++i) {
@@ -175,6 +194,9 @@ static bool ParseField(SimDevice* device, const char* begin, const char* end)
     }
     if (WordIs(begin, keyEnd, "user")) {
         return DecodeValue(value, end, device->user, sizeof(device->user));
+    }
+    if (WordIs(begin, keyEnd, "callstart")) {
+        return ParseUnsigned64(value, end, &device->callStart);
     }
     if (WordIs(begin, keyEnd, "comment")) {
         return DecodeValue(value, end, device->comment, sizeof(device->comment));

@@ -96,6 +96,15 @@ void SimDropCall(SimDevice* device)
     device->status = (device->flags & 1) != 0 ? 3 : 0;
 }
 
+void SimStampCall(const SimDevice* before, SimDevice* after, uint64_t now)
+{
+    if (after->status != 2) {
+        after->callStart = 0;
+    } else if (before->status != 2 && after->callStart == before->callStart) {
+        after->callStart = now;
+    }
+}
+
 uint32_t SimRecordSize(const SimState* state)
 {
     return state->faults.recordSizeSet ? state->faults.recordSize : SIM_RECORD_SIZE;

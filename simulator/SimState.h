@@ -39,9 +39,11 @@ struct SimDevice {
     int32_t status;
     char user[SIM_USER_SIZE];
     char comment[SIM_COMMENT_SIZE];
+    char unused3[4];
+    uint64_t callStart;  // When the device became Connected, as a Unix time; 0 when not known.
 };
 static_assert(sizeof(SimDevice) == SIM_NAME_SIZE + SIM_TYPE_SIZE + 1 + 4 + 4 + SIM_SERVER_SIZE + SIM_PORT_SIZE + 3 + 4 +
-                                       SIM_USER_SIZE + SIM_COMMENT_SIZE,
+                                       SIM_USER_SIZE + SIM_COMMENT_SIZE + 4 + 8,
               "a device has no padding bytes");
 
 // The functions a crash can be injected into.
@@ -95,6 +97,7 @@ struct SimEntry {
     uint32_t flags;
     uint32_t speed;
     int32_t status;
+    uint64_t callStart;
 };
 
 // The whole state, with what is known of the file it came from.
@@ -200,8 +203,9 @@ void SimFormatChange(const SimDevice* before, const SimDevice* after, SimBuffer*
 void SimFillRecord(const SimDevice* device, unsigned char* record, uint32_t size);
 uint32_t SimRecordSize(const SimState* state);
 
-// Writes `value` in decimal, zero-terminated (at most 11 bytes).
-void SimFormatUnsigned(char* out, uint32_t value);
+// Writes `value` in decimal, zero-terminated (at most 11 bytes for a
+// 32-bit value, 21 for any).
+void SimFormatUnsigned(char* out, uint64_t value);
 
 // Status names as written in the state file, "Idle" to "MonitoringFailed".
 const char* SimStatusName(int32_t status);
@@ -216,3 +220,6 @@ uint32_t SimRefusalResult(const SimFaults* faults, SimRefusedCall call, const ch
 // Semantics of a change of the server-enabled bit and of a dropped call.
 void SimApplyFlags(SimDevice* device, uint32_t flags);
 void SimDropCall(SimDevice* device);
+// Keeps the call start of a changed device true: `now` when the change made
+// it Connected (unless the change set a start itself), 0 once it is not.
+void SimStampCall(const SimDevice* before, SimDevice* after, uint64_t now);

@@ -1,6 +1,8 @@
 // Loading the simulated supervisor's state and committing changes to it durably.
 #include "simulator/SimStore.h"
 
+#include <time.h>
+
 #include "simulator/SimFile.h"
 
 #include <string.h>
@@ -252,6 +254,7 @@ uint32_t SimCommitDevice(SimState* state, const char* name, SimDeviceChange chan
         SimGetDevice(state, position, &original);
         changed = original;
         result = change(state, &changed, context);
+        SimStampCall(&original, &changed, static_cast<uint64_t>(time(nullptr)));
     }
     if (result != SUPRV_OK || memcmp(&changed, &original, sizeof(changed)) == 0) {
         session.Close();

@@ -4,9 +4,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-void SimFormatUnsigned(char* out, uint32_t value)
+void SimFormatUnsigned(char* out, uint64_t value)
 {
-    char digits[16];
+    char digits[24];
     int count = 0;
     do {
         digits[count++] = static_cast<char>('0' + value % 10);
@@ -210,6 +210,13 @@ static void AppendFaults(SimBuffer* out, const SimFaults* faults)
     }
 }
 
+static void AppendCallStartField(SimBuffer* out, uint64_t start)
+{
+    char text[24];
+    SimFormatUnsigned(text, start);
+    AppendField(out, "callstart", text);
+}
+
 void SimFormatFile(const SimState* state, SimBuffer* out)
 {
     SimBufferAppendText(out, "suprv-state 1 generation ");
@@ -230,6 +237,10 @@ void SimFormatFile(const SimState* state, SimBuffer* out)
         AppendField(out, "server", device.server);
         AppendStatusField(out, device.status);
         AppendField(out, "user", device.user);
+        // Files of older versions have no call start: an unknown one is left out.
+        if (device.callStart != 0) {
+            AppendCallStartField(out, device.callStart);
+        }
         AppendField(out, "comment", device.comment);
         SimBufferAppendText(out, "end\n");
     }
@@ -260,6 +271,9 @@ void SimFormatChange(const SimDevice* before, const SimDevice* after, SimBuffer*
     }
     if (strcmp(before->user, after->user) != 0) {
         AppendField(out, "user", after->user);
+    }
+    if (before->callStart != after->callStart) {
+        AppendCallStartField(out, after->callStart);
     }
     if (strcmp(before->comment, after->comment) != 0) {
         AppendField(out, "comment", after->comment);

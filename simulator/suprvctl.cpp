@@ -16,7 +16,7 @@ static const char usage[] =
     "  call DEVICE USER      USER dials in on DEVICE, whose server must be active\n"
     "  hangup DEVICE         the caller on DEVICE hangs up\n"
     "  set DEVICE KEY VALUE  set a field of DEVICE (type, flags, speed, port,\n"
-    "                        server, status, user, comment)\n"
+    "                        server, status, user, callstart, comment)\n"
     "  fault KNOB [ARGS]     set a fault knob:\n"
     "                          initialize RESULT | enumerate | names EXTRA |\n"
     "                          recordsize SIZE [RESULT] | getinfo RESULT [DEVICE] |\n"

@@ -5,13 +5,18 @@
 #include "errors/ClException.h"
 #include "platform/GuardedCall.h"
 
+#include <string.h>
+
 ClSupervisor::ClSupervisor()
     : enumAccessInfoEntry(nullptr),
       initializeEntry(nullptr),
       deInitializeEntry(nullptr),
       getAccessInfoEntry(nullptr),
       setAccessInfoEntry(nullptr),
-      requestEntry(nullptr)
+      requestEntry(nullptr),
+      getCallStartEntry(nullptr),
+      describeFailureEntry(nullptr),
+      optionalResolved(false)
 {
 }
 
@@ -76,4 +81,50 @@ uint32_t ClSupervisor::Request(uint32_t code, void* request, uint32_t zero)
 {
     SuprvRequestProc entry = Resolve(requestEntry, "SuprvRequest");
     return CallGuarded([&] { return entry(code, request, zero); });
+}
+
+bool ClSupervisor::GetCallStart(const void* record, uint64_t* start)
+{
+    ResolveOptional();
+    if (getCallStartEntry == nullptr) {
+        return false;
+    }
+    uint64_t value = 0;
+    SuprvGetCallStartProc entry = getCallStartEntry;
+    if (CallGuarded([&] { return entry(record, &value); }) != 0) {
+        return false;
+    }
+    *start = value;
+    return true;
+}
+
+bool ClSupervisor::DescribeFailure(ClString& text)
+{
+    ResolveOptional();
+    if (describeFailureEntry == nullptr) {
+        return false;
+    }
+    char described[512] = {};
+    SuprvDescribeFailureProc entry = describeFailureEntry;
+    if (CallGuarded([&] { return entry(described, sizeof(described)); }) != 0) {
+        return false;
+    }
+    // The library is not trusted to have ended its text inside the buffer.
+    text = ClString();
+    const void* end = memchr(described, 0, sizeof(described));
+    const size_t length = end != nullptr ? static_cast<const char*>(end) - described : sizeof(described);
+    text.AppendBytes(described, static_cast<DWORD>(length));
+    return true;
+}
+
+void ClSupervisor::ResolveOptional()
+{
+    if (optionalResolved || module == nullptr) {
+        return;
+    }
+    optionalResolved = true;
+    getCallStartEntry = reinterpret_cast<SuprvGetCallStartProc>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "SuprvGetCallStart")));
+    describeFailureEntry = reinterpret_cast<SuprvDescribeFailureProc>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "SuprvDescribeFailure")));
 }

@@ -29,6 +29,11 @@ public:
     uint32_t SetAccessInfo(void* record);
     uint32_t Request(uint32_t code, void* request, uint32_t zero);
 
+    // The optional exports. Each returns false, leaving its output as it
+    // was, when the library lacks the export or the call fails.
+    bool GetCallStart(const void* record, uint64_t* start);
+    bool DescribeFailure(ClString& text);
+
 protected:
     // Null until first used; never cleared.
     SuprvEnumAccessInfoProc enumAccessInfoEntry;
@@ -37,8 +42,13 @@ protected:
     SuprvGetAccessInfoProc getAccessInfoEntry;
     SuprvSetAccessInfoProc setAccessInfoEntry;
     SuprvRequestProc requestEntry;
+    // Looked up once, at the first use of either; null when missing.
+    SuprvGetCallStartProc getCallStartEntry;
+    SuprvDescribeFailureProc describeFailureEntry;
+    bool optionalResolved;
 
 private:
     template <class Proc>
     Proc Resolve(Proc& slot, const char* exportName);
+    void ResolveOptional();
 };

@@ -88,4 +88,19 @@ typedef uint32_t(WINAPI* SuprvGetAccessInfoProc)(const char* deviceName, void* r
 typedef uint32_t(WINAPI* SuprvSetAccessInfoProc)(void* record);
 typedef uint32_t(WINAPI* SuprvRequestProc)(uint32_t code, void* request, uint32_t zero);
 
+// Two optional exports, which only check_ringwarden looks up. A library may
+// lack either (the system's own has neither): the program then goes without
+// what it tells, and no other function's behaviour depends on them.
+//
+// SuprvGetCallStart: when the call on the device began, as a Unix time, in
+// `*start`; 0 when the device is in no call or the start is not known. The
+// record is the device's SuprvAccessInfo as SuprvGetAccessInfo filled it.
+// Returns 0, or an error number as the other functions do.
+typedef uint32_t(WINAPI* SuprvGetCallStartProc)(const void* record, uint64_t* start);
+// SuprvDescribeFailure: what the library's last failed call failed on, in
+// the operator's terms (such as which file and why), zero-terminated within
+// `size` bytes; an empty text when it has nothing to add. Returns 0, or an
+// error number as the other functions do.
+typedef uint32_t(WINAPI* SuprvDescribeFailureProc)(char* text, uint32_t size);
+
 #define SUPRV_LIBRARY_NAME "rasapi32.dll"

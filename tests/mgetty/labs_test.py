@@ -111,6 +111,24 @@ class Labs(unittest.TestCase):
                     "ok not picked up", "ok picked up")
         self.assertIsNone(missing_in_order(output, expected), output)
 
+    def test_a_long_call_dates_from_its_login_record(self):
+        script = f"""
+            date +%s
+            scripts/modem-lab call ttyS0 zed
+            sleep 2
+            {BUILD}/mgetty/check_ringwarden -w 0: --call-warning=1 || echo "exit status $?"
+            {BUILD}/mgetty/check_ringwarden --prometheus | grep '^ringwarden_line_call_start_time_seconds'
+            date +%s
+            """
+        example = in_lab(script, stdin=subprocess.DEVNULL)
+        output = example.communicate(timeout=TIMEOUT)[0]
+        self.assertEqual(example.returncode, 0, output)
+        self.assertIsNone(missing_in_order(output, ("RINGWARDEN WARNING - long call on ttyS0 up ", "ttyS0: Connected, user zed, call up",
+                                                    "exit status 1", 'ringwarden_line_call_start_time_seconds{line="ttyS0"} ')), output)
+        lines = output.split("\n")
+        start = int(next(line for line in lines if line.startswith("ringwarden_line_call_start")).split()[-1])
+        self.assertLessEqual(int(lines[0]), start, output)
+        self.assertLessEqual(start, int(lines[-2]) - 2, output)
 
 if __name__ == "__main__":
     skip_unless_lab_can_run()

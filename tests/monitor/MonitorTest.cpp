@@ -31,12 +31,24 @@ TEST(ThresholdRange, AlertsAsTheGuidelinesSay)
 
 TEST(Exposition, LabelValuesAreEscapedAndValidUtf8)
 {
-    ClLineReading line{1, "Odd \"one\" \\ \xff\nx", "modem", "PP\xc3", true, 42, "b\xc3\xa9\xed\xa0\x80"};
-    const std::string text = FormatExposition({line});
-    EXPECT_NE(text.find("ringwarden_line_server_active{line=\"Odd \\\"one\\\" \\\\ \xEF\xBF\xBD\\nx\"} 1\n"),
-              std::string::npos) << text;
-    EXPECT_NE(text.find("status=\"unknown\"} 1\n"), std::string::npos);
-    EXPECT_NE(text.find("user=\"b\xc3\xa9\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"} 1\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("server_type=\"PP\xEF\xBF\xBD\"} 1\n"), std::string::npos);
+    // A name, and its labels: UTF-8 as it is; anything else read as Windows-1252, and marked.
+    const struct {
+        const char* name;
+        const char* labels;
+    } cases[] = {
+        {"Odd \"one\" \\ \nx", "line=\"Odd \\\"one\\\" \\\\ \\nx\""},
+        {"Lat\xc3\xa9n", "line=\"Lat\xc3\xa9n\""},
+        {"Lat\xe9n", "line=\"Lat\xc3\xa9n\",line_encoding=\"windows-1252\""},
+        {"\x80\x81\x9f\xff", "line=\"\xe2\x82\xac\xc2\x81\xc5\xb8\xc3\xbf\",line_encoding=\"windows-1252\""},
+        {"\xed\xa0\x80", "line=\"\xc3\xad\xc2\xa0\xe2\x82\xac\",line_encoding=\"windows-1252\""},
+    };
+    for (const auto& c : cases) {
+        ClLineReading line{1, c.name, "modem", "PP\xc3", true, 42, "", 0};
+        const std::string text = FormatExposition({line});
+        EXPECT_NE(text.find(std::string("ringwarden_line_server_active{") + c.labels + "} 1\n"), std::string::npos)
+            << text;
+        EXPECT_NE(text.find(std::string("status=\"unknown\"} 1\n")), std::string::npos);
+        EXPECT_NE(text.find("server_type=\"PP\xc3\x83\"} 1\n"), std::string::npos) << text;
+    }
     EXPECT_EQ(OneLine(" a |\tb\r\n\x01 "), "a ? b ?");
 }

@@ -168,15 +168,20 @@ TEST_F(SimulatorTest, FieldsSurviveTheTripThroughTheFile)
                "  status -7\n"
                "  user \\x20padded\\x20\n"
                "  comment back\\\\slash\n"
+               "end\n"
+               "device Caller\n"
+               "  status Connected\n"
+               "  callstart 1700000000\n"
                "end\n");
     ASSERT_EQ(Initialize(), 0u);
-    EXPECT_EQ(Names(), std::vector<std::string>{"Odd Name"});
+    EXPECT_EQ(Names(), (std::vector<std::string>{"Odd Name", "Caller"}));
     EXPECT_EQ(Status("Odd Name"), -7);
     EXPECT_EQ(User("Odd Name"), " padded ");
     ASSERT_EQ(SetFlags("Odd Name", 1), 0u);
     std::string text = StateText();
     EXPECT_NE(text.find("\n  user \\x20padded\\x20\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\n  status -7\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n  status Connected\n  user\n  callstart 1700000000\n"), std::string::npos) << text;
     ASSERT_EQ(supervisor.deInitialize(), 0u);
     ASSERT_EQ(Initialize(), 0u);
     std::vector<unsigned char> record = Record("Odd Name");
