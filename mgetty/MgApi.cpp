@@ -30,39 +30,39 @@ MG_EXPORT uint32_t WINAPI SuprvInitialize(uint32_t* zero)
     MgRunInit(&g_run);
     g_ready = false;
     uint32_t result = MgSetRoot(getenv("SUPRV_ROOT"));
-    if (result == MG_OK) {
+    if (result == SUPRV_OK) {
         result = MgReadLines(&g_run);
     }
-    if (result == MG_OK) {
+    if (result == SUPRV_OK) {
         result = MgReadLogins(&g_run);
     }
-    if (result != MG_OK) {
+    if (result != SUPRV_OK) {
         MgRunFree(&g_run);
         return result;
     }
     g_ready = true;
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 MG_EXPORT uint32_t WINAPI SuprvDeInitialize(void)
 {
     if (!g_ready) {
-        return MG_ERROR_NOT_READY;
+        return SUPRV_ERROR_NOT_READY;
     }
     MgRunFree(&g_run);
     g_ready = false;
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 MG_EXPORT uint32_t WINAPI SuprvEnumAccessInfo(char* buffer, uint32_t* byteCount, uint32_t* nameCount)
 {
     if (byteCount == nullptr || nameCount == nullptr) {
-        return MG_ERROR_INVALID_PARAMETER;
+        return SUPRV_ERROR_INVALID_PARAMETER;
     }
     if (!g_ready) {
         *byteCount = 0;
         *nameCount = 0;
-        return MG_ERROR_NOT_READY;
+        return SUPRV_ERROR_NOT_READY;
     }
     // The names one after another, each ended by a zero byte; no lines is
     // two zero bytes, so that an empty list is not taken for a failure.
@@ -74,7 +74,7 @@ MG_EXPORT uint32_t WINAPI SuprvEnumAccessInfo(char* buffer, uint32_t* byteCount,
     if (buffer == nullptr || *byteCount < needed) {
         *byteCount = needed;
         *nameCount = g_run.count;
-        return MG_ERROR_INSUFFICIENT_BUFFER;
+        return SUPRV_ERROR_INSUFFICIENT_BUFFER;
     }
     char* out = buffer;
     for (uint32_t i = 0; i < g_run.count; ++i) {
@@ -85,7 +85,7 @@ MG_EXPORT uint32_t WINAPI SuprvEnumAccessInfo(char* buffer, uint32_t* byteCount,
     memset(out, 0, static_cast<size_t>(buffer + needed - out));
     *byteCount = needed;
     *nameCount = g_run.count;
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 static void FillRecord(const MgLine* line, unsigned char* record)
@@ -107,23 +107,23 @@ static void FillRecord(const MgLine* line, unsigned char* record)
 MG_EXPORT uint32_t WINAPI SuprvGetAccessInfo(const char* deviceName, void* record, uint32_t* size)
 {
     if (deviceName == nullptr || size == nullptr) {
-        return MG_ERROR_INVALID_PARAMETER;
+        return SUPRV_ERROR_INVALID_PARAMETER;
     }
     if (!g_ready) {
-        return MG_ERROR_NOT_READY;
+        return SUPRV_ERROR_NOT_READY;
     }
     const MgLine* line = MgFindLine(&g_run, deviceName);
     if (line == nullptr) {
         *size = 0;
-        return MG_ERROR_DEVICE_NOT_EXIST;
+        return SUPRV_ERROR_DEVICE_NOT_EXIST;
     }
     if (record == nullptr || *size < MG_RECORD_SIZE) {
         *size = MG_RECORD_SIZE;
-        return MG_ERROR_INSUFFICIENT_BUFFER;
+        return SUPRV_ERROR_INSUFFICIENT_BUFFER;
     }
     FillRecord(line, static_cast<unsigned char*>(record));
     *size = MG_RECORD_SIZE;
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 // The line a record handed back by the caller belongs to: the name at its start.
@@ -143,7 +143,7 @@ static const MgLine* LineOfRecord(const void* record)
 // initialised; null, with the error number in `error`, when there is none.
 static const MgLine* ReadyLineOfRecord(const void* record, uint32_t* error)
 {
-    *error = record == nullptr ? MG_ERROR_INVALID_PARAMETER : !g_ready ? MG_ERROR_NOT_READY : MG_ERROR_DEVICE_NOT_EXIST;
+    *error = record == nullptr ? SUPRV_ERROR_INVALID_PARAMETER : !g_ready ? SUPRV_ERROR_NOT_READY : SUPRV_ERROR_DEVICE_NOT_EXIST;
     return record != nullptr && g_ready ? LineOfRecord(record) : nullptr;
 }
 
@@ -166,11 +166,11 @@ MG_EXPORT uint32_t WINAPI SuprvGetCallStart(const void* record, uint64_t* start)
     uint32_t error;
     const MgLine* line = ReadyLineOfRecord(record, &error);
     if (start == nullptr || line == nullptr) {
-        return start == nullptr ? MG_ERROR_INVALID_PARAMETER : error;
+        return start == nullptr ? SUPRV_ERROR_INVALID_PARAMETER : error;
     }
     *start = 0;
     if (MgLineStatus(&g_run, line) != SUPRV_STATUS_CONNECTED) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     char user[SUPRV_USER_LENGTH];
     MgLineUser(&g_run, line, user, sizeof(user));
@@ -181,39 +181,39 @@ MG_EXPORT uint32_t WINAPI SuprvGetCallStart(const void* record, uint64_t* start)
             break;
         }
     }
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 MG_EXPORT uint32_t WINAPI SuprvRequest(uint32_t code, void* request, uint32_t zero)
 {
     (void)zero;
     if (!g_ready) {
-        return MG_ERROR_NOT_READY;
+        return SUPRV_ERROR_NOT_READY;
     }
     if (request == nullptr) {
-        return MG_ERROR_INVALID_PARAMETER;
+        return SUPRV_ERROR_INVALID_PARAMETER;
     }
     if (code == SUPRV_REQUEST_STATUS) {
         SuprvStatusRequest* status = static_cast<SuprvStatusRequest*>(request);
         const MgLine* line = LineOfRecord(status->device);
         if (line == nullptr) {
-            return MG_ERROR_DEVICE_NOT_EXIST;
+            return SUPRV_ERROR_DEVICE_NOT_EXIST;
         }
         status->status = MgLineStatus(&g_run, line);
-        return MG_OK;
+        return SUPRV_OK;
     }
     if (code == SUPRV_REQUEST_USER) {
         SuprvUserRequest* user = static_cast<SuprvUserRequest*>(request);
         const MgLine* line = LineOfRecord(user->device);
         if (line == nullptr) {
-            return MG_ERROR_DEVICE_NOT_EXIST;
+            return SUPRV_ERROR_DEVICE_NOT_EXIST;
         }
         MgLineUser(&g_run, line, user->user, sizeof(user->user));
-        return MG_OK;
+        return SUPRV_OK;
     }
     if (code == SUPRV_REQUEST_DISCONNECT) {
         const MgLine* line = LineOfRecord(request);
-        return line == nullptr ? MG_ERROR_DEVICE_NOT_EXIST : MgHangUp(&g_run, line);
+        return line == nullptr ? SUPRV_ERROR_DEVICE_NOT_EXIST : MgHangUp(&g_run, line);
     }
-    return MG_ERROR_NOT_SUPPORTED;
+    return SUPRV_ERROR_NOT_SUPPORTED;
 }

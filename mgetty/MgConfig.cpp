@@ -116,7 +116,7 @@ static uint32_t OpenSection(MgRun* run, Sections* sections, const char* name, si
     }
     if (!fits || !MgIsDevicePath(tame, length)) {
         *kind = SECTION_IGNORED;
-        return MG_OK;
+        return SUPRV_OK;
     }
     if (memchr(name, '?', length) == nullptr) {
         *kind = SECTION_LINE;
@@ -132,17 +132,17 @@ static uint32_t OpenSection(MgRun* run, Sections* sections, const char* name, si
     *kind = SECTION_PATTERN;
     void* patterns = sections->patterns;
     if (sections->patternCount >= MG_MAX_LINES) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     if (!MgGrow(&patterns, &sections->patternCapacity, sections->patternCount, sizeof(Pattern))) {
-        return MG_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     sections->patterns = static_cast<Pattern*>(patterns);
     Pattern* pattern = &sections->patterns[sections->patternCount++];
     memcpy(pattern->name, name, length);
     pattern->name[length] = 0;
     pattern->comment = comment[0] == 0 ? UINT32_MAX : MgKeepText(run, comment, strlen(comment));
-    return pattern->comment == UINT32_MAX && comment[0] != 0 ? MG_ERROR_NOT_ENOUGH_MEMORY : MG_OK;
+    return pattern->comment == UINT32_MAX && comment[0] != 0 ? SUPRV_ERROR_NOT_ENOUGH_MEMORY : SUPRV_OK;
 }
 
 // A login-conf-file value as a path: a name without "/" lies in mgetty's folder.
@@ -165,37 +165,37 @@ static uint32_t AddSetting(MgRun* run, Sections* sections, SectionKind kind, con
                            size_t length)
 {
     if (sections->settingCount >= kMostSettings || length == 0) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     void* settings = sections->settings;
     if (!MgGrow(&settings, &sections->settingCapacity, sections->settingCount, sizeof(Setting))) {
-        return MG_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     sections->settings = static_cast<Setting*>(settings);
     Setting* setting = &sections->settings[sections->settingCount++];
     setting->kind = kind;
     strcpy(setting->section, section);
     setting->path = KeepLoginConfigPath(run, value, length);
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 static uint32_t ReadConfig(MgRun* run, Sections* sections)
 {
     char path[MG_PATH_SIZE];
     if (!MgPath(path, "%smgetty.config", kConfigFolder)) {
-        return MG_ERROR_BAD_PATH;
+        return SUPRV_ERROR_BAD_PATH;
     }
     MgTextFile file;
     if (!MgOpenText(&file, path, MG_TRUST_FILE)) {
         // No configuration is a server whose lines all run on defaults.
-        return file.error == MG_ERROR_FILE_NOT_FOUND ? MG_OK : file.error;
+        return file.error == SUPRV_ERROR_FILE_NOT_FOUND ? SUPRV_OK : file.error;
     }
     char comment[MG_COMMENT_SIZE] = "";
     size_t commentLength = 0;
     SectionKind kind = SECTION_GLOBAL;
     char section[MG_NAME_SIZE] = "";
-    uint32_t result = MG_OK;
-    while (result == MG_OK && MgNextLine(&file)) {
+    uint32_t result = SUPRV_OK;
+    while (result == SUPRV_OK && MgNextLine(&file)) {
         const char* cursor = file.line;
         size_t length;
         const char* keyword = MgNextWord(&cursor, &length);
@@ -218,7 +218,7 @@ static uint32_t ReadConfig(MgRun* run, Sections* sections)
         commentLength = 0;
     }
     MgCloseText(&file);
-    return result != MG_OK ? result : file.error;
+    return result != SUPRV_OK ? result : file.error;
 }
 
 // The device a unit instance names: systemd's escapes undone as %I undoes
@@ -229,7 +229,7 @@ static uint32_t AddUnitLine(MgRun* run, const char* instance, size_t length)
     size_t out = 0;
     for (size_t i = 0; i < length; ++i) {
         if (out + 1 >= sizeof(name)) {
-            return MG_OK;
+            return SUPRV_OK;
         }
         char c = instance[i];
         if (c == '\\' && i + 3 < length && instance[i + 1] == 'x') {
@@ -237,7 +237,7 @@ static uint32_t AddUnitLine(MgRun* run, const char* instance, size_t length)
             char* end;
             c = static_cast<char>(strtoul(hex, &end, 16));
             if (end != hex + 2 || c == 0) {
-                return MG_OK;
+                return SUPRV_OK;
             }
             i += 3;
         } else if (c == '-') {
@@ -254,17 +254,17 @@ static uint32_t ReadUnits(MgRun* run)
 {
     char folder[MG_PATH_SIZE];
     if (!MgPath(folder, "/etc/systemd/system")) {
-        return MG_ERROR_BAD_PATH;
+        return SUPRV_ERROR_BAD_PATH;
     }
     uint32_t result;
     DIR* units = MgOpenFolder(folder, &result);
     if (units == nullptr) {
         // Lines another user could name are no lines of the server's.
-        return MgRefused(result) ? result : MG_OK;
+        return MgRefused(result) ? result : SUPRV_OK;
     }
     const size_t folderLength = strlen(folder);
     struct dirent* entry;
-    while (result == MG_OK && (entry = readdir(units)) != nullptr) {
+    while (result == SUPRV_OK && (entry = readdir(units)) != nullptr) {
         size_t length = strlen(entry->d_name);
         if (length <= 6 || strcmp(entry->d_name + length - 6, ".wants") != 0 ||
             folderLength + 1 + length >= MG_PATH_SIZE) {
@@ -277,11 +277,11 @@ static uint32_t ReadUnits(MgRun* run)
         uint32_t error;
         DIR* links = MgOpenFolder(wants, &error);
         if (links == nullptr) {
-            result = MgRefused(error) ? error : MG_OK;
+            result = MgRefused(error) ? error : SUPRV_OK;
             continue;
         }
         struct dirent* link;
-        while (result == MG_OK && (link = readdir(links)) != nullptr) {
+        while (result == SUPRV_OK && (link = readdir(links)) != nullptr) {
             const char* name = link->d_name;
             size_t nameLength = strlen(name);
             if (nameLength > 15 && strncmp(name, "mgetty@", 7) == 0 &&
@@ -301,14 +301,14 @@ static uint32_t ReadInittab(MgRun* run)
 {
     char path[MG_PATH_SIZE];
     if (!MgPath(path, "/etc/inittab")) {
-        return MG_ERROR_BAD_PATH;
+        return SUPRV_ERROR_BAD_PATH;
     }
     MgTextFile file;
     if (!MgOpenText(&file, path, MG_TRUST_FILE)) {
-        return MgRefused(file.error) ? file.error : MG_OK;
+        return MgRefused(file.error) ? file.error : SUPRV_OK;
     }
-    uint32_t result = MG_OK;
-    while (result == MG_OK && MgNextLine(&file)) {
+    uint32_t result = SUPRV_OK;
+    while (result == SUPRV_OK && MgNextLine(&file)) {
         char* fields[4] = {file.line, nullptr, nullptr, nullptr};
         for (int i = 1; i < 4 && fields[i - 1] != nullptr; ++i) {
             fields[i] = strchr(fields[i - 1], ':');
@@ -366,7 +366,7 @@ static uint32_t ResolveLine(MgRun* run, const Sections* sections, MgLine* line, 
             strncpy(line->comment, run->texts + pattern.comment, MG_COMMENT_SIZE - 1);
         }
     }
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 uint32_t MgReadLines(MgRun* run)
@@ -375,20 +375,20 @@ uint32_t MgReadLines(MgRun* run)
     memset(&sections, 0, sizeof(sections));
     uint32_t result = ReadConfig(run, &sections);
     uint32_t configured = run->count;
-    if (result == MG_OK) {
+    if (result == SUPRV_OK) {
         result = ReadUnits(run);
     }
-    if (result == MG_OK) {
+    if (result == SUPRV_OK) {
         result = ReadInittab(run);
     }
-    if (result == MG_OK) {
+    if (result == SUPRV_OK) {
         result = MgReadProcesses(run);
     }
-    uint32_t defaultPath = result == MG_OK ? KeepLoginConfigPath(run, "login.config", 12) : UINT32_MAX;
-    if (result == MG_OK && defaultPath == UINT32_MAX) {
-        result = MG_ERROR_NOT_ENOUGH_MEMORY;
+    uint32_t defaultPath = result == SUPRV_OK ? KeepLoginConfigPath(run, "login.config", 12) : UINT32_MAX;
+    if (result == SUPRV_OK && defaultPath == UINT32_MAX) {
+        result = SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
-    if (result == MG_OK) {
+    if (result == SUPRV_OK) {
         MgSortLines(run->lines + configured, run->count - configured);
         for (uint32_t i = 0; i < run->count; ++i) {
             ResolveLine(run, &sections, &run->lines[i], defaultPath);

@@ -14,19 +14,19 @@ static char g_root[MG_PATH_SIZE];
 uint32_t MgErrorFromErrno(int error)
 {
     switch (error) {
-    case ENOENT: return MG_ERROR_FILE_NOT_FOUND;
+    case ENOENT: return SUPRV_ERROR_FILE_NOT_FOUND;
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP: return MG_ERROR_BAD_PATH;
+    case ELOOP: return SUPRV_ERROR_BAD_PATH;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return MG_ERROR_ACCESS_DENIED;
-    case ENOMEM: return MG_ERROR_NOT_ENOUGH_MEMORY;
+    case EISDIR: return SUPRV_ERROR_ACCESS_DENIED;
+    case ENOMEM: return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     case ENOSPC:
-    case EDQUOT: return MG_ERROR_DISK_FULL;
-    case EIO: return MG_ERROR_READ_FAULT;
-    default: return MG_ERROR_GEN_FAILURE;
+    case EDQUOT: return SUPRV_ERROR_DISK_FULL;
+    case EIO: return SUPRV_ERROR_READ_FAULT;
+    default: return SUPRV_ERROR_GEN_FAILURE;
     }
 }
 
@@ -35,7 +35,7 @@ uint32_t MgSetRoot(const char* root)
     g_root[0] = 0;
     MgTrustBegin();
     if (root == nullptr) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     size_t length = strlen(root);
     while (length > 0 && root[length - 1] == '/') {
@@ -43,12 +43,12 @@ uint32_t MgSetRoot(const char* root)
     }
     // Room for the root and a path of a few hundred bytes under it.
     if (length >= MG_PATH_SIZE / 2) {
-        return MG_ERROR_BAD_PATH;
+        return SUPRV_ERROR_BAD_PATH;
     }
     memcpy(g_root, root, length);
     g_root[length] = 0;
     if (length == 0 || !MgTrusting()) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     // Run by root, the library writes and signals by what it reads under the
     // root, so the root is walked to like every path, from "/".
@@ -57,7 +57,7 @@ uint32_t MgSetRoot(const char* root)
         if (getcwd(folder, sizeof(folder)) == nullptr ||
             snprintf(g_root, sizeof(g_root), "%s/%.*s", folder, static_cast<int>(length), root) >= static_cast<int>(MG_PATH_SIZE / 2)) {
             g_root[0] = 0;
-            return MG_ERROR_BAD_PATH;
+            return SUPRV_ERROR_BAD_PATH;
         }
     }
     struct stat info;
@@ -88,9 +88,9 @@ bool MgOpenText(MgTextFile* file, const char* path, MgTrust kind)
     if (fstat(file->handle, &info) != 0) {
         file->error = MgErrorFromErrno(errno);
     } else if (!S_ISREG(info.st_mode)) {
-        file->error = S_ISDIR(info.st_mode) ? MG_ERROR_ACCESS_DENIED : MG_ERROR_INVALID_DATA;
+        file->error = S_ISDIR(info.st_mode) ? SUPRV_ERROR_ACCESS_DENIED : SUPRV_ERROR_INVALID_DATA;
     }
-    if (file->error != MG_OK) {
+    if (file->error != SUPRV_OK) {
         MgCloseText(file);
         return false;
     }
@@ -153,7 +153,7 @@ bool MgNextLine(MgTextFile* file)
         break;
     }
     file->line[file->length] = 0;
-    return any && file->error == MG_OK;
+    return any && file->error == SUPRV_OK;
 }
 
 long MgReadSmallAt(int folder, const char* path, char* out, size_t size)

@@ -8,26 +8,9 @@
 #include <stdint.h>
 
 #include "mgetty/MgTrust.h"
+#include "supervisor/SupervisorErrors.h"
 
-// Error numbers the library returns (Win32 numbering).
-enum MgError : uint32_t {
-    MG_OK = 0,
-    MG_ERROR_FILE_NOT_FOUND = 2,
-    MG_ERROR_ACCESS_DENIED = 5,
-    MG_ERROR_NOT_ENOUGH_MEMORY = 8,
-    MG_ERROR_INVALID_DATA = 13,
-    MG_ERROR_NOT_READY = 21,
-    MG_ERROR_READ_FAULT = 30,
-    MG_ERROR_GEN_FAILURE = 31,
-    MG_ERROR_NOT_SUPPORTED = 50,
-    MG_ERROR_DEVICE_NOT_EXIST = 55,
-    MG_ERROR_INVALID_PARAMETER = 87,
-    MG_ERROR_DISK_FULL = 112,
-    MG_ERROR_INSUFFICIENT_BUFFER = 122,
-    MG_ERROR_BAD_PATH = 161,
-    MG_ERROR_BUSY = 170,
-};
-
+// The error number a failed system call's errno stands for.
 uint32_t MgErrorFromErrno(int error);
 
 enum : uint32_t {
@@ -52,7 +35,7 @@ bool MgPath(char* out, const char* format, ...) __attribute__((format(printf, 2,
 // MG_TEXT_LINE_SIZE keeps only its beginning.
 struct MgTextFile {
     int handle;
-    uint32_t error;  // Why the file could not be opened or read on; MG_OK.
+    uint32_t error;  // Why the file could not be opened or read on; SUPRV_OK.
     size_t start;
     size_t end;
     bool atEnd;

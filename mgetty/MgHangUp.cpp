@@ -115,7 +115,7 @@ static bool InCall(const Call& call, int folder, const MgProcess& process, const
 }
 
 // Signals a process of the call after reading it once more through its
-// folder; MG_OK also when it is gone, no longer of the call, or left alone.
+// folder; SUPRV_OK also when it is gone, no longer of the call, or left alone.
 static uint32_t Signal(const Call& call, int folder, const MgProcess& process, int signal,
                        Reach reach = REACH_PROCESS)
 {
@@ -124,7 +124,7 @@ static uint32_t Signal(const Call& call, int folder, const MgProcess& process, i
     const int32_t pid = process.pid;
     if (pid == 1 || pid == getpid() || !MgReadProcessAt(folder, pid, &now, name, sizeof(name)) ||
         now.start != process.start || !InCall(call, folder, now, name) || now.pgrp == getpgrp()) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     // The folder stands for the process itself, so the signal cannot reach
     // another that took its number; kernels before 5.1 fall back on the number.
@@ -138,13 +138,13 @@ static uint32_t Signal(const Call& call, int folder, const MgProcess& process, i
     if (sent != 0 && errno == ENOSYS) {
         sent = kill(pid, signal);
     }
-    return sent == 0 || errno == ESRCH ? MG_OK : MgErrorFromErrno(errno);
+    return sent == 0 || errno == ESRCH ? SUPRV_OK : MgErrorFromErrno(errno);
 }
 
 static uint32_t ActOn(const Walk& walk, int folder, const MgProcess& process)
 {
     const Call& call = *walk.call;
-    uint32_t result = MG_OK;
+    uint32_t result = SUPRV_OK;
     switch (walk.action) {
     case ACTION_COUNT:
         break;
@@ -153,14 +153,14 @@ static uint32_t ActOn(const Walk& walk, int folder, const MgProcess& process)
         if (process.pid == call.leader || inForeground) {
             result = Signal(call, folder, process, SIGHUP);
         }
-        if (result == MG_OK && inForeground) {
+        if (result == SUPRV_OK && inForeground) {
             result = Signal(call, folder, process, SIGCONT);
         }
         break;
     }
     case ACTION_TERMINATE:
         result = Signal(call, folder, process, SIGTERM);
-        if (result == MG_OK) {
+        if (result == SUPRV_OK) {
             result = Signal(call, folder, process, SIGCONT);
         }
         break;
@@ -183,11 +183,11 @@ static uint32_t Visit(void* context, const MgProcess& listed, const char*)
     Walk* walk = static_cast<Walk*>(context);
     int folder = MgOpenProcess(walk->call->run, listed.pid);
     if (folder < 0) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     MgProcess process;
     char name[16];
-    uint32_t result = MG_OK;
+    uint32_t result = SUPRV_OK;
     if (MgReadProcessAt(folder, listed.pid, &process, name, sizeof(name)) && process.start == listed.start &&
         InCall(*walk->call, folder, process, name)) {
         walk->found++;
@@ -253,7 +253,7 @@ static uint32_t StopAndKill(const Call& call)
     const long long until = NowMilliseconds() + kStopMilliseconds;
     do {
         const uint32_t result = WalkCall(call, ACTION_STOP, &walk);
-        if (result != MG_OK) {
+        if (result != SUPRV_OK) {
             return result;
         }
     } while (walk.running > 0 && NowMilliseconds() < until);
@@ -268,13 +268,13 @@ static uint32_t Act(const Call& call, Step step)
         return WalkCall(call, ACTION_HANG_UP, &walk);
     case STEP_HANG_UP_LINE:
         HangUpLine(call);
-        return MG_OK;
+        return SUPRV_OK;
     case STEP_TERMINATE:
         return WalkCall(call, ACTION_TERMINATE, &walk);
     case STEP_KILL:
         return StopAndKill(call);
     }
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 static void Pause(int milliseconds)
@@ -291,7 +291,7 @@ static bool WaitUntilOver(const Call& call, int milliseconds)
     const long long until = NowMilliseconds() + milliseconds;
     for (int step = 10;; step = step < 100 ? step * 2 : 100) {
         Walk walk;
-        const bool over = WalkCall(call, ACTION_COUNT, &walk) == MG_OK && walk.found == 0;
+        const bool over = WalkCall(call, ACTION_COUNT, &walk) == SUPRV_OK && walk.found == 0;
         if (over || NowMilliseconds() >= until) {
             return over;
         }
@@ -303,14 +303,14 @@ uint32_t MgHangUp(MgRun* run, const MgLine* line)
 {
     Call call = {run, line, 0, 0, 0, 0, 0, false};
     if (run->procFolder < 0 || !MgLineDevice(line, &call.rdev, &call.tty)) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     const MgProcess* leader = MgSessionLeader(run, call.tty);
     int32_t first = 0;
     if (leader != nullptr) {
         // A getty waiting for a name is no call.
         if (leader->kind == MG_PROCESS_GETTY) {
-            return MG_OK;
+            return SUPRV_OK;
         }
         first = leader->pid;
     } else {
@@ -324,7 +324,7 @@ uint32_t MgHangUp(MgRun* run, const MgLine* line)
             }
         }
         if (first == 0) {
-            return MG_OK;
+            return SUPRV_OK;
         }
     }
     // A call that has ended since the run began is not hung up in another's place.
@@ -337,7 +337,7 @@ uint32_t MgHangUp(MgRun* run, const MgLine* line)
     }
     if (!alive || (leader != nullptr && (now.start != leader->start || now.session != leader->session ||
                                          now.tty != call.tty))) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     call.session = leader != nullptr ? leader->session : 0;
     call.leader = first;
@@ -347,12 +347,12 @@ uint32_t MgHangUp(MgRun* run, const MgLine* line)
                   !(MgReadListed(run, 1, &init, name, sizeof(name)) && init.session == call.session);
     for (const StepPlan& plan : kPlan) {
         const uint32_t result = Act(call, plan.step);
-        if (result != MG_OK) {
+        if (result != SUPRV_OK) {
             return result;
         }
         if (WaitUntilOver(call, plan.waitMilliseconds)) {
-            return MG_OK;
+            return SUPRV_OK;
         }
     }
-    return MG_ERROR_BUSY;
+    return SUPRV_ERROR_BUSY;
 }

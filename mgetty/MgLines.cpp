@@ -118,8 +118,8 @@ static void FindNode(MgLine* line)
     }
     char resolved[MG_PATH_SIZE];
     char resolvedFolder[MG_PATH_SIZE];
-    if (MgRealPathTrusted(path, MG_TRUST_DEVICE, resolved) != MG_OK ||
-        MgRealPathTrusted(folder, MG_TRUST_FOLDER, resolvedFolder) != MG_OK) {
+    if (MgRealPathTrusted(path, MG_TRUST_DEVICE, resolved) != SUPRV_OK ||
+        MgRealPathTrusted(folder, MG_TRUST_FOLDER, resolvedFolder) != SUPRV_OK) {
         return;
     }
     size_t length = strlen(resolvedFolder);
@@ -133,7 +133,7 @@ static void FindNode(MgLine* line)
 uint32_t MgAddLine(MgRun* run, const char* device, size_t length, MgSource source)
 {
     if (!MgIsDevicePath(device, length)) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     char name[MG_NAME_SIZE];
     for (size_t i = 0; i < length; ++i) {
@@ -143,14 +143,14 @@ uint32_t MgAddLine(MgRun* run, const char* device, size_t length, MgSource sourc
     MgLine* line = MgFindLine(run, name);
     if (line != nullptr) {
         line->sources |= source;
-        return MG_OK;
+        return SUPRV_OK;
     }
     if (run->count >= MG_MAX_LINES) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     void* lines = run->lines;
     if (!MgGrow(&lines, &run->capacity, run->count, sizeof(MgLine))) {
-        return MG_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     run->lines = static_cast<MgLine*>(lines);
     line = &run->lines[run->count++];
@@ -159,7 +159,7 @@ uint32_t MgAddLine(MgRun* run, const char* device, size_t length, MgSource sourc
     memcpy(line->device, device, length);
     line->sources = source;
     FindNode(line);
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 // mgetty copies the device into utmp's line field whole, so a long one is

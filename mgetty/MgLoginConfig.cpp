@@ -47,7 +47,7 @@ static const char* ReadServerType(const char* loginConfig)
     }
     MgTextFile file;
     if (!MgOpenText(&file, path, MG_TRUST_FILE)) {
-        return file.error == MG_ERROR_FILE_NOT_FOUND || file.error == MG_ERROR_BAD_PATH ? "TERM" : "";
+        return file.error == SUPRV_ERROR_FILE_NOT_FOUND || file.error == SUPRV_ERROR_BAD_PATH ? "TERM" : "";
     }
     struct stat info;
     if (fstat(file.handle, &info) != 0 || info.st_uid != 0 || (info.st_mode & 077) != 0) {
@@ -88,7 +88,7 @@ static const char* ReadServerType(const char* loginConfig)
         }
     }
     MgCloseText(&file);
-    return file.error == MG_OK ? type : "";
+    return file.error == SUPRV_OK ? type : "";
 }
 
 const char* MgServerType(MgRun* run, const MgLine* line)

@@ -225,27 +225,27 @@ static uint32_t OpenProcessTable(MgRun* run)
 {
     char path[MG_PATH_SIZE];
     if (!MgPath(path, "/proc")) {
-        return MG_ERROR_BAD_PATH;
+        return SUPRV_ERROR_BAD_PATH;
     }
     uint32_t error;
     int folder = MgOpenTrusted(path, MG_TRUST_FOLDER, O_RDONLY | O_DIRECTORY, &error);
     if (folder < 0) {
         // A root without a process table has no process on any line.
-        return error == MG_ERROR_FILE_NOT_FOUND ? MG_OK : error;
+        return error == SUPRV_ERROR_FILE_NOT_FOUND ? SUPRV_OK : error;
     }
     struct statfs system;
     if (fstatfs(folder, &system) != 0 || system.f_type != PROC_SUPER_MAGIC) {
         close(folder);
-        return MG_OK;
+        return SUPRV_OK;
     }
     run->procFolder = folder;
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 uint32_t MgWalkProcesses(const MgRun* run, MgWalkPace pace, MgProcessVisitor visit, void* context)
 {
     if (run->procFolder < 0) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     // Read through the run's own handle, which nothing else lists, from the top.
     if (lseek(run->procFolder, 0, SEEK_SET) != 0) {
@@ -270,7 +270,7 @@ uint32_t MgWalkProcesses(const MgRun* run, MgWalkPace pace, MgProcessVisitor vis
             return MgErrorFromErrno(errno);
         }
         if (length == 0) {
-            return MG_OK;
+            return SUPRV_OK;
         }
         size = pace == MG_WALK_ONE_BY_ONE ? kOneEntry : sizeof(buffer);
         for (long at = 0; at < length;) {
@@ -281,7 +281,7 @@ uint32_t MgWalkProcesses(const MgRun* run, MgWalkPace pace, MgProcessVisitor vis
             char name[16];
             if (pid > 0 && MgReadListed(run, pid, &process, name, sizeof(name))) {
                 const uint32_t result = visit(context, process, name);
-                if (result != MG_OK) {
+                if (result != SUPRV_OK) {
                     return result;
                 }
             }
@@ -298,7 +298,7 @@ static uint32_t KeepProcess(void* context, const MgProcess& listed, const char* 
     // One read a process: its folder is opened only for a getty's.
     process.kind = MgKindOfName(name);
     if (process.tty == 0 && process.kind != MG_PROCESS_MGETTY) {
-        return MG_OK;
+        return SUPRV_OK;
     }
     if (process.kind != MG_PROCESS_OTHER) {
         // A getty runs as root: a user's program of that name (a caller's
@@ -314,28 +314,28 @@ static uint32_t KeepProcess(void* context, const MgProcess& listed, const char* 
             close(folder);
         }
         if (process.tty == 0 && process.kind != MG_PROCESS_MGETTY) {
-            return MG_OK;
+            return SUPRV_OK;
         }
     }
     if (process.kind == MG_PROCESS_MGETTY) {
         const uint32_t result = MgAddLine(run, process.line, strlen(process.line), MG_FROM_PROCESS);
-        if (result != MG_OK) {
+        if (result != SUPRV_OK) {
             return result;
         }
     }
     void* processes = run->processes;
     if (!MgGrow(&processes, &run->processCapacity, run->processCount, sizeof(MgProcess))) {
-        return MG_ERROR_NOT_ENOUGH_MEMORY;
+        return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
     }
     run->processes = static_cast<MgProcess*>(processes);
     run->processes[run->processCount++] = process;
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 uint32_t MgReadProcesses(MgRun* run)
 {
     uint32_t result = OpenProcessTable(run);
-    return result == MG_OK ? MgWalkProcesses(run, MG_WALK_AT_ONCE, KeepProcess, run) : result;
+    return result == SUPRV_OK ? MgWalkProcesses(run, MG_WALK_AT_ONCE, KeepProcess, run) : result;
 }
 
 // Copies a fixed-width utmp field, which need not be terminated.
@@ -351,13 +351,13 @@ uint32_t MgReadLogins(MgRun* run)
 {
     char path[MG_PATH_SIZE];
     if (!MgPath(path, "%s", _PATH_UTMP)) {
-        return MG_ERROR_BAD_PATH;
+        return SUPRV_ERROR_BAD_PATH;
     }
     MgTextFile file;  // Only its handle: utmp is read record by record.
     if (!MgOpenText(&file, path, MG_TRUST_RECORDS)) {
         // No login records: nobody is known to be logged in; but records
         // another user could forge are not taken for none.
-        return MgRefused(file.error) ? file.error : MG_OK;
+        return MgRefused(file.error) ? file.error : SUPRV_OK;
     }
     struct utmp records[16];
     size_t kept = 0;
@@ -387,7 +387,7 @@ uint32_t MgReadLogins(MgRun* run)
             void* logins = run->logins;
             if (!MgGrow(&logins, &run->loginCapacity, run->loginCount, sizeof(MgLogin))) {
                 MgCloseText(&file);
-                return MG_ERROR_NOT_ENOUGH_MEMORY;
+                return SUPRV_ERROR_NOT_ENOUGH_MEMORY;
             }
             run->logins = static_cast<MgLogin*>(logins);
             MgLogin* login = &run->logins[run->loginCount++];
@@ -402,5 +402,5 @@ uint32_t MgReadLogins(MgRun* run)
         kept = rest;
     }
     MgCloseText(&file);
-    return MG_OK;
+    return SUPRV_OK;
 }

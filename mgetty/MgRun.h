@@ -161,7 +161,7 @@ MgProcessKind MgKindOfName(const char* name);
 // Whether the process whose /proc folder is open runs as root, really and effectively.
 bool MgRunsAsRoot(int folder);
 // What a walk over the process table does with each process: `process` is a
-// first look at it by number, `name` its name. A result other than MG_OK
+// first look at it by number, `name` its name. A result other than SUPRV_OK
 // ends the walk.
 typedef uint32_t (*MgProcessVisitor)(void* context, const MgProcess& process, const char* name);
 // How a walk reads the table: at once, as it stands when the walk begins; or
@@ -169,7 +169,7 @@ typedef uint32_t (*MgProcessVisitor)(void* context, const MgProcess& process, co
 // number than any listed yet is still found.
 enum MgWalkPace { MG_WALK_AT_ONCE, MG_WALK_ONE_BY_ONE };
 // Shows every process of the run's table to `visit`, in the order of their
-// numbers; the first result other than MG_OK, or the error that kept the
+// numbers; the first result other than SUPRV_OK, or the error that kept the
 // table from being read.
 uint32_t MgWalkProcesses(const MgRun* run, MgWalkPace pace, MgProcessVisitor visit, void* context);
 

@@ -66,7 +66,7 @@ bool MgServerEnabled(const MgLine* line)
     char path[MG_PATH_SIZE];
     char name[MG_PATH_SIZE];
     int folder;
-    if (!NologinPath(line, path) || MgOpenFolderOf(path, &folder, name) != MG_OK) {
+    if (!NologinPath(line, path) || MgOpenFolderOf(path, &folder, name) != SUPRV_OK) {
         return false;
     }
     // mgetty looks with access(), which follows links: a link that leads
@@ -82,26 +82,26 @@ static uint32_t SetNologin(int folder, const char* name, bool enabled)
     struct stat info;
     if (enabled) {
         if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            return errno == ENOENT ? MG_OK : MgErrorFromErrno(errno);
+            return errno == ENOENT ? SUPRV_OK : MgErrorFromErrno(errno);
         }
         // A folder is not ours to remove, with whatever it holds.
         if (S_ISDIR(info.st_mode)) {
-            return MG_ERROR_ACCESS_DENIED;
+            return SUPRV_ERROR_ACCESS_DENIED;
         }
-        return unlinkat(folder, name, 0) == 0 || errno == ENOENT ? MG_OK : MgErrorFromErrno(errno);
+        return unlinkat(folder, name, 0) == 0 || errno == ENOENT ? SUPRV_OK : MgErrorFromErrno(errno);
     }
     // Never through a link, and never over a file that is there.
     int handle = openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
     if (handle >= 0) {
         close(handle);
-        return MG_OK;
+        return SUPRV_OK;
     }
     if (errno != EEXIST) {
         return MgErrorFromErrno(errno);
     }
     // There already; unless it is a link that leads nowhere, which mgetty
     // does not see and which this library will not write through.
-    return fstatat(folder, name, &info, 0) == 0 ? MG_OK : MG_ERROR_ACCESS_DENIED;
+    return fstatat(folder, name, &info, 0) == 0 ? SUPRV_OK : SUPRV_ERROR_ACCESS_DENIED;
 }
 
 uint32_t MgSetServerEnabled(const MgLine* line, bool enabled)
@@ -110,10 +110,10 @@ uint32_t MgSetServerEnabled(const MgLine* line, bool enabled)
     char name[MG_PATH_SIZE];
     int folder;
     if (!NologinPath(line, path)) {
-        return MG_ERROR_BAD_PATH;
+        return SUPRV_ERROR_BAD_PATH;
     }
     uint32_t result = MgOpenFolderOf(path, &folder, name);
-    if (result == MG_OK) {
+    if (result == SUPRV_OK) {
         result = SetNologin(folder, name, enabled);
         MgCloseFolder(folder);
     }
@@ -126,22 +126,22 @@ static uint32_t LineDevice(const MgLine* line, uint64_t* rdev, uint32_t* tty)
     char path[MG_PATH_SIZE];
     struct stat info;
     if (!MgPath(path, "/dev/%s", line->device)) {
-        return MG_ERROR_BAD_PATH;
+        return SUPRV_ERROR_BAD_PATH;
     }
     uint32_t result = MgStatTrusted(path, MG_TRUST_DEVICE, &info);
-    if (result != MG_OK || !S_ISCHR(info.st_mode)) {
-        return result != MG_OK ? result : MG_ERROR_DEVICE_NOT_EXIST;
+    if (result != SUPRV_OK || !S_ISCHR(info.st_mode)) {
+        return result != SUPRV_OK ? result : SUPRV_ERROR_DEVICE_NOT_EXIST;
     }
     uint32_t major = major(info.st_rdev);
     uint32_t minor = minor(info.st_rdev);
     *rdev = info.st_rdev;
     *tty = (minor & 0xFFu) | (major << 8) | ((minor & ~0xFFu) << 12);
-    return MG_OK;
+    return SUPRV_OK;
 }
 
 bool MgLineDevice(const MgLine* line, uint64_t* rdev, uint32_t* tty)
 {
-    return LineDevice(line, rdev, tty) == MG_OK;
+    return LineDevice(line, rdev, tty) == SUPRV_OK;
 }
 
 const MgProcess* MgSessionLeader(const MgRun* run, uint32_t tty)
@@ -180,12 +180,12 @@ static int OpenLock(const MgLine* line, uint32_t* error)
     const char* names[] = {debian, base != nullptr ? base + 1 : nullptr};
     for (const char* name : names) {
         char path[MG_PATH_SIZE];
-        *error = MG_ERROR_FILE_NOT_FOUND;
+        *error = SUPRV_ERROR_FILE_NOT_FOUND;
         // Never through a link.
         int handle = name != nullptr && MgPath(path, "/var/lock/LCK..%s", name)
                          ? MgOpenTrusted(path, MG_TRUST_LOCK, O_RDONLY | O_NOFOLLOW, error)
                          : -1;
-        if (handle >= 0 || (*error != MG_ERROR_FILE_NOT_FOUND && *error != MG_ERROR_BAD_PATH)) {
+        if (handle >= 0 || (*error != SUPRV_ERROR_FILE_NOT_FOUND && *error != SUPRV_ERROR_BAD_PATH)) {
             return handle;
         }
     }
@@ -287,7 +287,7 @@ int32_t MgLineStatus(MgRun* run, const MgLine* line)
     uint64_t rdev = 0;
     uint32_t tty = 0;
     uint32_t error = LineDevice(line, &rdev, &tty);
-    const bool device = error == MG_OK;
+    const bool device = error == SUPRV_OK;
     const MgProcess* leader = device ? MgSessionLeader(run, tty) : nullptr;
     if (leader != nullptr && leader->kind == MG_PROCESS_MGETTY) {
         return SUPRV_STATUS_ANSWERING;

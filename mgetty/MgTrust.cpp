@@ -82,7 +82,7 @@ bool MgTrusting(void)
 
 bool MgRefused(uint32_t error)
 {
-    return g_trusting && error == MG_ERROR_ACCESS_DENIED;
+    return g_trusting && error == SUPRV_ERROR_ACCESS_DENIED;
 }
 
 // Says once a run, on standard error, which path was refused and why.
@@ -132,7 +132,7 @@ static void Append(Walk* walk, const char* part)
 static uint32_t Refuse(const char* what, const Walk* walk)
 {
     Tell(what, walk->shown);
-    return MG_ERROR_ACCESS_DENIED;
+    return SUPRV_ERROR_ACCESS_DENIED;
 }
 
 static void SetFolder(Walk* walk, int folder, bool borrowed)
@@ -151,7 +151,7 @@ static uint32_t StartAtTop(Walk* walk)
     if (walk->folder < 0 || fstat(walk->folder, &walk->folderInfo) != 0) {
         return MgErrorFromErrno(errno);
     }
-    return FolderTrusted(walk->folderInfo) ? MG_OK : Refuse("directory", walk);
+    return FolderTrusted(walk->folderInfo) ? SUPRV_OK : Refuse("directory", walk);
 }
 
 // Steps into a folder (or "..") of the folder reached.
@@ -171,7 +171,7 @@ static uint32_t Enter(Walk* walk, const char* part)
     } else {
         Append(walk, part);
     }
-    return FolderTrusted(walk->folderInfo) ? MG_OK : Refuse("directory", walk);
+    return FolderTrusted(walk->folderInfo) ? SUPRV_OK : Refuse("directory", walk);
 }
 
 // Whether the last entry is what the kind wants, and may be trusted as such.
@@ -182,29 +182,29 @@ static uint32_t Judge(Walk* walk)
     const bool others = OthersMayWrite(walk->folderInfo) && info.st_uid != 0;
     switch (walk->kind) {
     case MG_TRUST_FOLDER:
-        return FolderTrusted(info) ? MG_OK : S_ISDIR(info.st_mode) ? Refuse("directory", walk) : MG_ERROR_BAD_PATH;
+        return FolderTrusted(info) ? SUPRV_OK : S_ISDIR(info.st_mode) ? Refuse("directory", walk) : SUPRV_ERROR_BAD_PATH;
     case MG_TRUST_FILE:
     case MG_TRUST_RECORDS:
         if (!S_ISREG(info.st_mode)) {
-            return S_ISDIR(info.st_mode) ? MG_ERROR_ACCESS_DENIED : MG_ERROR_INVALID_DATA;
+            return S_ISDIR(info.st_mode) ? SUPRV_ERROR_ACCESS_DENIED : SUPRV_ERROR_INVALID_DATA;
         }
         if (info.st_uid != 0 || (info.st_mode & S_IWOTH) != 0 ||
             ((info.st_mode & S_IWGRP) != 0 && info.st_gid != 0 &&
              (walk->kind != MG_TRUST_RECORDS || !IsRecordsGroup(info.st_gid)))) {
             return Refuse("file", walk);
         }
-        return MG_OK;
+        return SUPRV_OK;
     case MG_TRUST_DEVICE:
         // Login hands the node to the caller, so its owner says nothing.
         if (!S_ISCHR(info.st_mode)) {
-            return MG_ERROR_DEVICE_NOT_EXIST;
+            return SUPRV_ERROR_DEVICE_NOT_EXIST;
         }
-        return others ? Refuse("device", walk) : MG_OK;
+        return others ? Refuse("device", walk) : SUPRV_OK;
     case MG_TRUST_LOCK:
         // Its writer is checked against the process it names.
-        return S_ISREG(info.st_mode) ? MG_OK : MG_ERROR_INVALID_DATA;
+        return S_ISREG(info.st_mode) ? SUPRV_OK : SUPRV_ERROR_INVALID_DATA;
     }
-    return MG_ERROR_INVALID_PARAMETER;
+    return SUPRV_ERROR_INVALID_PARAMETER;
 }
 
 // Follows the link `part` of the folder reached: what it leads to, then what was left.
@@ -217,16 +217,16 @@ static uint32_t Follow(Walk* walk, const char* part, const struct stat& info, ch
     char target[MG_PATH_SIZE];
     ssize_t length = readlinkat(walk->folder, part, target, sizeof(target));
     if (length <= 0 || static_cast<size_t>(length) >= sizeof(target) || ++walk->links > kMostLinks) {
-        return length < 0 ? MgErrorFromErrno(errno) : MG_ERROR_BAD_PATH;
+        return length < 0 ? MgErrorFromErrno(errno) : SUPRV_ERROR_BAD_PATH;
     }
     target[length] = 0;
     char joined[MG_PATH_SIZE];
     int written = snprintf(joined, sizeof(joined), "%s/%s", target, rest);
     if (written < 0 || static_cast<size_t>(written) >= sizeof(joined)) {
-        return MG_ERROR_BAD_PATH;
+        return SUPRV_ERROR_BAD_PATH;
     }
     memcpy(rest, joined, static_cast<size_t>(written) + 1);
-    return target[0] == '/' ? StartAtTop(walk) : MG_OK;
+    return target[0] == '/' ? StartAtTop(walk) : SUPRV_OK;
 }
 
 // Walks what is left from the folder reached to its last entry; with
@@ -240,12 +240,12 @@ static uint32_t Steps(Walk* walk, char* rest, bool folderOnly)
         const bool last = part[length + strspn(part + length, "/")] == 0;
         char name[NAME_MAX + 1];
         if (length >= sizeof(name)) {
-            return MG_ERROR_BAD_PATH;
+            return SUPRV_ERROR_BAD_PATH;
         }
         memcpy(name, part, length);
         name[length] = 0;
         memmove(rest, part + length, strlen(part + length) + 1);
-        uint32_t result = MG_OK;
+        uint32_t result = SUPRV_OK;
         struct stat info;
         if (length == 0 || strcmp(name, ".") == 0) {
             if (!last) {
@@ -254,11 +254,11 @@ static uint32_t Steps(Walk* walk, char* rest, bool folderOnly)
             // The path ends in a folder, which its own "." names.
             strcpy(walk->name, ".");
             walk->entryInfo = walk->folderInfo;
-            return folderOnly ? MG_OK : Judge(walk);
+            return folderOnly ? SUPRV_OK : Judge(walk);
         }
         if (last && folderOnly && strcmp(name, "..") != 0) {
             strcpy(walk->name, name);
-            return MG_OK;
+            return SUPRV_OK;
         }
         if (strcmp(name, "..") == 0) {
             result = Enter(walk, name);
@@ -271,14 +271,14 @@ static uint32_t Steps(Walk* walk, char* rest, bool folderOnly)
         } else if (S_ISLNK(info.st_mode) && !(last && walk->kind == MG_TRUST_LOCK)) {
             result = Follow(walk, name, info, rest);
         } else if (!last) {
-            result = S_ISDIR(info.st_mode) ? Enter(walk, name) : MG_ERROR_BAD_PATH;
+            result = S_ISDIR(info.st_mode) ? Enter(walk, name) : SUPRV_ERROR_BAD_PATH;
         } else {
             walk->entryInfo = info;
             strcpy(walk->name, name);
             Append(walk, name);
             return Judge(walk);
         }
-        if (result != MG_OK) {
+        if (result != SUPRV_OK) {
             return result;
         }
     }
@@ -306,14 +306,14 @@ static uint32_t WalkTo(Walk* walk, const char* path, MgTrust kind, bool folderOn
     char rest[MG_PATH_SIZE];
     const char* slash = strrchr(path, '/');
     if (path[0] != '/' || strlen(path) >= sizeof(rest) - 2) {
-        return MG_ERROR_BAD_PATH;
+        return SUPRV_ERROR_BAD_PATH;
     }
     const char* base = slash + 1;
     const size_t folderLength = static_cast<size_t>(slash - path);
     if (*base == 0 || strcmp(base, ".") == 0 || strcmp(base, "..") == 0) {
         strcpy(rest, path);
         uint32_t result = StartAtTop(walk);
-        return result == MG_OK ? Steps(walk, rest, folderOnly) : result;
+        return result == SUPRV_OK ? Steps(walk, rest, folderOnly) : result;
     }
     const KnownFolder* known = FindKnown(path, folderLength);
     if (known != nullptr) {
@@ -326,8 +326,8 @@ static uint32_t WalkTo(Walk* walk, const char* path, MgTrust kind, bool folderOn
         strcpy(rest + folderLength, "/.");
         walk->kind = MG_TRUST_FOLDER;
         uint32_t result = StartAtTop(walk);
-        result = result == MG_OK ? Steps(walk, rest, true) : result;
-        if (result != MG_OK) {
+        result = result == SUPRV_OK ? Steps(walk, rest, true) : result;
+        if (result != SUPRV_OK) {
             return result;
         }
         walk->kind = kind;
@@ -356,13 +356,13 @@ int MgOpenTrusted(const char* path, MgTrust kind, int flags, uint32_t* error)
     flags |= O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     if (!g_trusting) {
         int handle = open(path, flags);
-        *error = handle >= 0 ? MG_OK : MgErrorFromErrno(errno);
+        *error = handle >= 0 ? SUPRV_OK : MgErrorFromErrno(errno);
         return handle;
     }
     Walk walk;
     *error = WalkTo(&walk, path, kind, false);
     int handle = -1;
-    if (*error == MG_OK) {
+    if (*error == SUPRV_OK) {
         handle = openat(walk.folder, walk.name, flags | O_NOFOLLOW);
         struct stat info;
         if (handle < 0) {
@@ -372,7 +372,7 @@ int MgOpenTrusted(const char* path, MgTrust kind, int flags, uint32_t* error)
             // Changed between the look and the opening: someone else's doing.
             close(handle);
             handle = -1;
-            *error = MG_ERROR_ACCESS_DENIED;
+            *error = SUPRV_ERROR_ACCESS_DENIED;
         }
     }
     EndWalk(&walk);
@@ -382,11 +382,11 @@ int MgOpenTrusted(const char* path, MgTrust kind, int flags, uint32_t* error)
 uint32_t MgStatTrusted(const char* path, MgTrust kind, struct stat* info)
 {
     if (!g_trusting) {
-        return stat(path, info) == 0 ? MG_OK : MgErrorFromErrno(errno);
+        return stat(path, info) == 0 ? SUPRV_OK : MgErrorFromErrno(errno);
     }
     Walk walk;
     uint32_t result = WalkTo(&walk, path, kind, false);
-    if (result == MG_OK) {
+    if (result == SUPRV_OK) {
         *info = walk.entryInfo;
     }
     EndWalk(&walk);
@@ -398,14 +398,14 @@ uint32_t MgRealPathTrusted(const char* path, MgTrust kind, char* resolved)
     if (!g_trusting) {
         char full[PATH_MAX];
         if (realpath(path, full) == nullptr || strlen(full) >= MG_PATH_SIZE) {
-            return MG_ERROR_BAD_PATH;
+            return SUPRV_ERROR_BAD_PATH;
         }
         strcpy(resolved, full);
-        return MG_OK;
+        return SUPRV_OK;
     }
     Walk walk;
     uint32_t result = WalkTo(&walk, path, kind, false);
-    if (result == MG_OK) {
+    if (result == SUPRV_OK) {
         strcpy(resolved, walk.shown[0] != 0 ? walk.shown : "/");
     }
     EndWalk(&walk);
@@ -417,12 +417,12 @@ uint32_t MgOpenFolderOf(const char* path, int* folder, char* name)
     if (!g_trusting) {
         *folder = AT_FDCWD;
         snprintf(name, MG_PATH_SIZE, "%s", path);
-        return MG_OK;
+        return SUPRV_OK;
     }
     Walk walk;
     uint32_t result = WalkTo(&walk, path, MG_TRUST_FOLDER, true);
-    *folder = result == MG_OK ? walk.folder : -1;
-    if (result == MG_OK) {
+    *folder = result == SUPRV_OK ? walk.folder : -1;
+    if (result == SUPRV_OK) {
         // The caller's now, or still the known folder's.
         walk.folder = -1;
         strcpy(name, walk.name);
@@ -445,10 +445,10 @@ void MgCloseFolder(int folder)
 
 DIR* MgOpenFolder(const char* path, uint32_t* error)
 {
-    *error = MG_OK;
+    *error = SUPRV_OK;
     if (!g_trusting) {
         DIR* folder = opendir(path);
-        *error = folder != nullptr ? MG_OK : MgErrorFromErrno(errno);
+        *error = folder != nullptr ? SUPRV_OK : MgErrorFromErrno(errno);
         return folder;
     }
     int handle = MgOpenTrusted(path, MG_TRUST_FOLDER, O_RDONLY | O_DIRECTORY, error);

@@ -51,10 +51,10 @@ TEST(LastError, ErrnoValuesMapToWin32Codes) {
 // library returns, must have a description, or a failure report would end
 // in an empty system text.
 TEST(FormatMessage, EveryDeclaredAndReturnedErrorCodeHasADescription) {
-    const std::regex declared("#define ((?:SUPRV_)?ERROR_[A-Z_]+) ([0-9]+)[Lu]|\\b(MG_ERROR_[A-Z_]+) = ([0-9]+),");
+    const std::regex declared("#define ((?:SUPRV_)?ERROR_[A-Z_]+) ([0-9]+)[Lu]");
     int checked = 0;
     for (const char* path :
-         {"/platform/posix/include/windows.h", "/supervisor/SupervisorErrors.h", "/mgetty/MgFiles.h"}) {
+         {"/platform/posix/include/windows.h", "/supervisor/SupervisorErrors.h"}) {
         std::ifstream header(SourceDir() + path);
         ASSERT_TRUE(header.good()) << path;
         for (std::string line; std::getline(header, line);) {
@@ -62,8 +62,8 @@ TEST(FormatMessage, EveryDeclaredAndReturnedErrorCodeHasADescription) {
             if (!std::regex_search(line, match, declared)) {
                 continue;
             }
-            const std::string name = match[1].matched ? match[1] : match[3];
-            const DWORD code = static_cast<DWORD>(std::stoul(match[1].matched ? match[2] : match[4]));
+            const std::string name = match[1];
+            const DWORD code = static_cast<DWORD>(std::stoul(match[2]));
             LPSTR text = nullptr;
             SetLastError(kSentinel);
             const DWORD length = FormatMessageA(kSystemFlags | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
