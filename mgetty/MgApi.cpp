@@ -7,6 +7,7 @@
 #include "mgetty/MgRun.h"
 #include "supervisor/SupervisorApi.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <utmp.h>
@@ -20,6 +21,8 @@ static_assert(offsetof(SuprvAccessInfo, comment) + MG_COMMENT_SIZE == MG_RECORD_
 
 static MgRun g_run;
 static bool g_ready;
+// What the last failed initialisation failed on, for SuprvDescribeFailure.
+static char g_failure[MG_PATH_SIZE + 64];
 
 MG_EXPORT uint32_t WINAPI SuprvInitialize(uint32_t* zero)
 {
@@ -37,9 +40,11 @@ MG_EXPORT uint32_t WINAPI SuprvInitialize(uint32_t* zero)
         result = MgReadLogins(&g_run);
     }
     if (result != SUPRV_OK) {
+        snprintf(g_failure, sizeof(g_failure), "%s", MgRefused(result) ? MgLastRefusal() : "");
         MgRunFree(&g_run);
         return result;
     }
+    g_failure[0] = 0;
     g_ready = true;
     return SUPRV_OK;
 }
@@ -216,4 +221,13 @@ MG_EXPORT uint32_t WINAPI SuprvRequest(uint32_t code, void* request, uint32_t ze
         return line == nullptr ? SUPRV_ERROR_DEVICE_NOT_EXIST : MgHangUp(&g_run, line);
     }
     return SUPRV_ERROR_NOT_SUPPORTED;
+}
+
+MG_EXPORT uint32_t WINAPI SuprvDescribeFailure(char* text, uint32_t size)
+{
+    if (text == nullptr || size == 0) {
+        return SUPRV_ERROR_INVALID_PARAMETER;
+    }
+    snprintf(text, size, "%s", g_failure);
+    return SUPRV_OK;
 }

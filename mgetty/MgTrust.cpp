@@ -53,6 +53,8 @@ struct KnownFolder {
 };
 
 bool g_trusting;
+// The refusal told last, for a failed initialisation's description.
+char g_lastTold[MG_PATH_SIZE + 64];
 uint64_t g_told[kMostRefusalsTold];
 uint32_t g_toldCount;
 KnownFolder g_known[kMostKnownFolders];
@@ -65,6 +67,7 @@ void MgTrustBegin(void)
     MgTrustEnd();
     g_trusting = geteuid() == 0;
     g_toldCount = 0;
+    g_lastTold[0] = 0;
 }
 
 void MgTrustEnd(void)
@@ -80,6 +83,11 @@ bool MgTrusting(void)
     return g_trusting;
 }
 
+const char* MgLastRefusal(void)
+{
+    return g_lastTold;
+}
+
 bool MgRefused(uint32_t error)
 {
     return g_trusting && error == SUPRV_ERROR_ACCESS_DENIED;
@@ -88,6 +96,7 @@ bool MgRefused(uint32_t error)
 // Says once a run, on standard error, which path was refused and why.
 static void Tell(const char* what, const char* path)
 {
+    snprintf(g_lastTold, sizeof(g_lastTold), "bad ownership or modes for %s %s", what, path[0] != 0 ? path : "/");
     uint64_t hash = 14695981039346656037ull;
     for (const char* p = path; *p != 0; ++p) {
         hash = (hash ^ static_cast<unsigned char>(*p)) * 1099511628211ull;
@@ -100,7 +109,7 @@ static void Tell(const char* what, const char* path)
     if (g_toldCount < kMostRefusalsTold) {
         g_told[g_toldCount++] = hash;
     }
-    dprintf(STDERR_FILENO, "librasapi32: bad ownership or modes for %s %s\n", what, path[0] != 0 ? path : "/");
+    dprintf(STDERR_FILENO, "librasapi32: %s\n", g_lastTold);
 }
 
 static bool OthersMayWrite(const struct stat& info)

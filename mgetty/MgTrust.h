@@ -27,6 +27,8 @@ void MgTrustEnd(void);
 bool MgTrusting(void);
 // Whether an error is a path refused because another user may change it.
 bool MgRefused(uint32_t error);
+// The path refused last in this run and why, as told; "" when none was.
+const char* MgLastRefusal(void);
 
 // Opens the path as open(2) would, never waiting and never taking a
 // terminal as the process's own; -1 with `error` set.

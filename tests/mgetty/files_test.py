@@ -173,6 +173,9 @@ class Files(unittest.TestCase):
                            for kind in ("directory", "file", "link")] if told else []
                 self.assertLessEqual({error for error in errors if error not in refused}, {""})
                 self.assertEqual(any(errors), told is not None)
+                if isinstance(expected, int):
+                    # A run that fails says on what, for the monitoring plugin.
+                    self.assertIn(supervisor.described(), [text[len("librasapi32: "):-1] for text in refused] or [""])
                 if not isinstance(expected, int) and result[0][0] == "Monitoring failed":
                     self.assertEqual(self.told(lambda: supervisor.disconnect("ttyS0"))[1], 0)
                 self.assertIsNone(sleeper.poll())

@@ -25,6 +25,12 @@ class Supervisor:
                      "SuprvSetAccessInfo", "SuprvRequest"):
             getattr(self.library, name).restype = ctypes.c_uint32
 
+    def described(self):
+        """What the library says its last failed initialisation failed on."""
+        text = ctypes.create_string_buffer(512)
+        self.library.SuprvDescribeFailure(text, len(text))
+        return text.value.decode()
+
     def run(self, action):
         """Calls action() inside one run; the result of Initialize when it fails, else action's."""
         before = os.environ.get("SUPRV_ROOT")
