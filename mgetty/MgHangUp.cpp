@@ -90,17 +90,10 @@ const unsigned kSignalProcessGroup = 4;
 
 }  // namespace
 
-// Whether the process has ended: a zombie, and not one whose first thread
-// alone has ended.
-static bool Ended(const MgProcess& process)
-{
-    return process.state == 'Z' && process.threads <= 1;
-}
-
 // Whether the process, read just now through its folder, is part of the call.
 static bool InCall(const Call& call, int folder, const MgProcess& process, const char* name)
 {
-    if (Ended(process)) {
+    if (MgProcessEnded(process)) {
         return false;
     }
     if (call.session != 0 ? process.session == call.session
@@ -331,7 +324,7 @@ uint32_t MgHangUp(MgRun* run, const MgLine* line)
     int folder = MgOpenProcess(run, first);
     MgProcess now;
     char name[16];
-    const bool alive = folder >= 0 && MgReadProcessAt(folder, first, &now, name, sizeof(name)) && !Ended(now);
+    const bool alive = folder >= 0 && MgReadProcessAt(folder, first, &now, name, sizeof(name)) && !MgProcessEnded(now);
     if (folder >= 0) {
         close(folder);
     }

@@ -65,6 +65,13 @@ struct MgProcess {
     char line[MG_NAME_SIZE];  // For an mgetty, the device it runs on; else empty.
 };
 
+// Whether the process has ended: a zombie, and not one whose first thread
+// alone has ended.
+inline bool MgProcessEnded(const MgProcess& process)
+{
+    return process.state == 'Z' && process.threads <= 1;
+}
+
 // A login record that names a line.
 struct MgLogin {
     int32_t pid;

@@ -229,7 +229,7 @@ static int32_t LockHolder(const MgRun* run, const MgLine* line, uint64_t rdev, c
     bool holds = MgProcessUsers(folder, &real, &effective) &&
                  (info.st_uid == 0 || info.st_uid == real || info.st_uid == effective) &&
                  MgReadProcessAt(folder, static_cast<int32_t>(pid), &holder, name, nameSize) &&
-                 holder.state != 'Z' && MgHasDeviceOpen(folder, rdev);
+                 !MgProcessEnded(holder) && MgHasDeviceOpen(folder, rdev);
     close(folder);
     *age = static_cast<long>(time(nullptr) - info.st_mtime);
     return holds ? static_cast<int32_t>(pid) : 0;
@@ -293,7 +293,7 @@ int32_t MgLineStatus(MgRun* run, const MgLine* line)
         return SUPRV_STATUS_ANSWERING;
     }
     if (leader != nullptr && leader->kind == MG_PROCESS_OTHER) {
-        bool ending = leader->state == 'Z' || HangUpPending(run, leader->pid) || LoggedOut(run, line, *leader);
+        bool ending = MgProcessEnded(*leader) || HangUpPending(run, leader->pid) || LoggedOut(run, line, *leader);
         return ending ? SUPRV_STATUS_HANGING_UP : SUPRV_STATUS_CONNECTED;
     }
     const MgProcess* mgetty = MgettyOf(run, line);
@@ -332,7 +332,7 @@ void MgLineUser(MgRun* run, const MgLine* line, char* user, size_t size)
         for (uint32_t j = 0; j < run->processCount; ++j) {
             const MgProcess& process = run->processes[j];
             bool onLine = (tty != 0 && process.tty == tty) || &process == mgetty;
-            if (RecordOf(login, process) && onLine && process.state != 'Z' && process.kind != MG_PROCESS_GETTY) {
+            if (RecordOf(login, process) && onLine && !MgProcessEnded(process) && process.kind != MG_PROCESS_GETTY) {
                 snprintf(user, size, "%s", login.user);
                 return;
             }
